@@ -1,0 +1,2 @@
+#pragma once
+// (gif helper fills this in)

@@ -1,0 +1,24 @@
+// Writes a loaded Picture as a GIF89a file: one image, a 256-entry global
+// colour table, a graphic control extension and uncompressed image data.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "picture.h"
+
+namespace quolb {
+
+struct TransparentColour {
+    std::uint8_t red = 0;
+    std::uint8_t green = 0;
+    std::uint8_t blue = 0;
+};
+
+// Writes the picture to `path`. Returns 1 when the whole file was written and
+// closed, 0 otherwise with the reason in `why`. A failed save leaves whatever
+// file stood at `path` as it was.
+int writeGif(const Picture& picture, const char* path, int transparentGif,
+             TransparentColour transparentColour, std::string* why = nullptr);
+
+}  // namespace quolb

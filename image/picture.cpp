@@ -1,0 +1,144 @@
+#include "picture.h"
+
+#include <utility>
+
+#include "byte_reader.h"
+#include "file_io.h"
+#include "loaders.h"
+
+namespace quolb {
+
+void storeDibHeader(const DibHeader& h, std::span<std::uint8_t, dibHeaderSize> out) {
+    std::uint8_t* p = out.data();
+    storeU32(p + 0, h.biSize);
+    storeU32(p + 4, static_cast<std::uint32_t>(h.biWidth));
+    storeU32(p + 8, static_cast<std::uint32_t>(h.biHeight));
+    storeU16(p + 12, h.biPlanes);
+    storeU16(p + 14, h.biBitCount);
+    storeU32(p + 16, h.biCompression);
+    storeU32(p + 20, h.biSizeImage);
+    storeU32(p + 24, static_cast<std::uint32_t>(h.biXPelsPerMeter));
+    storeU32(p + 28, static_cast<std::uint32_t>(h.biYPelsPerMeter));
+    storeU32(p + 32, h.biClrUsed);
+    storeU32(p + 36, h.biClrImportant);
+}
+
+DibHeader readDibHeader(std::span<const std::uint8_t, dibHeaderSize> in) {
+    ByteReader r(in);
+    DibHeader h;
+    // Forty bytes are there by the span's type, so none of these reads can fail.
+    r.readU32(h.biSize);
+    r.readI32(h.biWidth);
+    r.readI32(h.biHeight);
+    r.readU16(h.biPlanes);
+    r.readU16(h.biBitCount);
+    r.readU32(h.biCompression);
+    r.readU32(h.biSizeImage);
+    r.readI32(h.biXPelsPerMeter);
+    r.readI32(h.biYPelsPerMeter);
+    r.readU32(h.biClrUsed);
+    r.readU32(h.biClrImportant);
+    return h;
+}
+
+DibHeader pictureHeader(const Picture& picture) {
+    return readDibHeader(std::span<const std::uint8_t, dibHeaderSize>(picture.dib.data(), dibHeaderSize));
+}
+
+std::span<const std::uint8_t> colorTable(const Picture& picture) {
+    return std::span(picture.dib).subspan(dibHeaderSize, 4 * static_cast<std::size_t>(picture.colorCount));
+}
+
+std::span<const std::uint8_t> pixelRows(const Picture& picture) {
+    return std::span(picture.dib).subspan(dibHeaderSize + 4 * static_cast<std::size_t>(picture.colorCount),
+                                          static_cast<std::size_t>(picture.imageSize));
+}
+
+int allocateDib(Picture& picture, std::int32_t width, std::int32_t height, std::uint16_t bitCount,
+                std::int32_t colorCount, std::string* why) {
+    if (width <= 0 || height <= 0) return fail(why, "picture has no pixels");
+    if (width > maxDimension || height > maxDimension)
+        return fail(why, "picture is larger than 65535 pixels in width or height");
+    if (colorCount < 0 || colorCount > 256) return fail(why, "colour table has more than 256 entries");
+    const std::int64_t imageSize = dibStride(bitCount, width) * height;
+    if (imageSize > INT32_MAX - static_cast<std::int64_t>(dibHeaderSize) - 4 * 256)
+        return fail(why, "picture is too large");
+    try {
+        picture.dib.assign(dibHeaderSize + 4 * static_cast<std::size_t>(colorCount) +
+                               static_cast<std::size_t>(imageSize),
+                           0);
+    } catch (const std::bad_alloc&) {
+        picture.dib = {};
+        return fail(why, "not enough memory for the picture");
+    }
+    picture.width = width;
+    picture.height = height;
+    picture.imageSize = static_cast<std::int32_t>(imageSize);
+    picture.colorCount = colorCount;
+    DibHeader header;
+    header.biWidth = width;
+    header.biHeight = height;
+    header.biBitCount = bitCount;
+    header.biSizeImage = static_cast<std::uint32_t>(imageSize);
+    storeDibHeader(header, std::span<std::uint8_t, dibHeaderSize>(picture.dib.data(), dibHeaderSize));
+    return 1;
+}
+
+void buildPalette(Picture& picture) {
+    if (picture.colorCount == 0) {
+        picture.palette.assign(DefaultPalette.begin(), DefaultPalette.end());
+        return;
+    }
+    const auto table = colorTable(picture);
+    picture.palette.resize(static_cast<std::size_t>(picture.colorCount));
+    for (std::size_t i = 0; i < picture.palette.size(); ++i)
+        picture.palette[i] = {table[4 * i + 2], table[4 * i + 1], table[4 * i], 0};
+}
+
+void releasePicture(Picture& picture) {
+    picture.dib = {};
+    picture.palette = {};
+}
+
+int fail(std::string* why, std::string reason) {
+    if (why) *why = std::move(reason);
+    return 0;
+}
+
+int loadPicture(Picture& picture, std::string* why) {
+    const FilePtr file = openFile(picture.path.c_str(), "rb");
+    if (!file) return fail(why, "cannot open the file");
+    const std::int64_t length = measureFile(file.get());
+
+    // An archive's offset means nothing in another file: start a different
+    // archive at its first item, step through the same one.
+    if (picture.fileType == FileType::archive) {
+        if (picture.archivePath != picture.path) {
+            picture.archivePath = picture.path;
+            picture.archiveOffset = 0;
+        }
+    } else {
+        picture.archiveOffset = 0;
+    }
+
+    int result = 0;
+    if (length < 0) {
+        result = fail(why, "cannot measure the file");
+    } else {
+        switch (picture.fileType) {
+        case FileType::bitmap: result = loadBitmap(picture, file.get(), length, why); break;
+        case FileType::tim: result = loadTimFile(picture, file.get(), length, why); break;
+        case FileType::container: result = loadContainerFile(picture, file.get(), length, why); break;
+        case FileType::archive: result = loadArchiveItem(picture, file.get(), length, why); break;
+        default: result = fail(why, "unknown file type"); break;
+        }
+    }
+    if (result != 1 || picture.dib.empty()) {
+        if (result == 1) fail(why, "the file holds no picture");
+        releasePicture(picture);
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace quolb

@@ -1,0 +1,118 @@
+// The one in-memory picture every loader fills and the GIF writer reads.
+//
+// Whatever the source file, a loaded picture is a packed DIB in one block:
+// a 40-byte BITMAPINFOHEADER (biSize 40), colorCount colour-table entries
+// (blue, green, red, reserved) and the pixel rows, bottom row first, each
+// padded to a multiple of 4 bytes. The Windows shell hands this block to
+// SetDIBitsToDevice unchanged; everything else reads it through the helpers
+// below. Portable code: no platform headers here.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+namespace quolb {
+
+enum class FileType : std::int32_t {
+    none = -1,
+    bitmap = 0,
+    tim = 1,
+    container = 2,
+    archive = 3,
+};
+
+// Palette entries in the platform's logical-palette order.
+struct PaletteEntry {
+    std::uint8_t red = 0;
+    std::uint8_t green = 0;
+    std::uint8_t blue = 0;
+    std::uint8_t flags = 0;
+    friend bool operator==(const PaletteEntry&, const PaletteEntry&) = default;
+};
+
+struct Picture {
+    std::vector<std::uint8_t> dib;      // empty: no picture
+    std::vector<PaletteEntry> palette;  // empty: no palette
+    std::string path;                   // the file to load, in the system's code page
+    std::int32_t width = 0;
+    std::int32_t height = 0;
+    std::int32_t imageSize = 0;         // stride x height
+    std::int32_t colorCount = 0;        // colour-table entries in the DIB; 0 = none
+    FileType fileType = FileType::none;
+    std::int32_t archiveOffset = 0;     // where the next archive scan starts
+    std::string archivePath;            // the archive archiveOffset belongs to
+};
+
+inline constexpr std::size_t dibHeaderSize = 40;
+
+// The fields of the 40-byte header the DIB starts with.
+struct DibHeader {
+    std::uint32_t biSize = 40;
+    std::int32_t biWidth = 0;
+    std::int32_t biHeight = 0;
+    std::uint16_t biPlanes = 1;
+    std::uint16_t biBitCount = 0;
+    std::uint32_t biCompression = 0;
+    std::uint32_t biSizeImage = 0;
+    std::int32_t biXPelsPerMeter = 0;
+    std::int32_t biYPelsPerMeter = 0;
+    std::uint32_t biClrUsed = 0;
+    std::uint32_t biClrImportant = 0;
+};
+
+void storeDibHeader(const DibHeader& header, std::span<std::uint8_t, dibHeaderSize> out);
+DibHeader readDibHeader(std::span<const std::uint8_t, dibHeaderSize> in);
+
+// Bytes in one pixel row, padded to 4; computed in 64 bits so callers can
+// check it against their limits before allocating.
+constexpr std::int64_t dibStride(std::int64_t bitCount, std::int64_t width) {
+    return 4 * ((bitCount * width + 31) / 32);
+}
+
+// The fixed 256 colours for pictures without a colour table: red steps by 32
+// with i, green by 32 every 8 entries, blue by 64 every 64.
+inline constexpr std::array<PaletteEntry, 256> DefaultPalette = [] {
+    std::array<PaletteEntry, 256> colours{};
+    for (unsigned i = 0; i < 256; ++i) {
+        colours[i].red = static_cast<std::uint8_t>(32 * (i % 8));
+        colours[i].green = static_cast<std::uint8_t>(32 * ((i / 8) % 8));
+        colours[i].blue = static_cast<std::uint8_t>(64 * (i / 64));
+    }
+    return colours;
+}();
+
+// Views into a loaded picture's DIB. Only valid while picture.dib is not empty.
+DibHeader pictureHeader(const Picture& picture);
+std::span<const std::uint8_t> colorTable(const Picture& picture);  // 4 x colorCount bytes
+std::span<const std::uint8_t> pixelRows(const Picture& picture);   // imageSize bytes
+
+// Allocates the DIB for a picture of the given shape, writes its header and
+// sets width, height, imageSize and colorCount. Fails (returns 0, with a
+// reason) when the sizes are out of range; nothing is allocated then.
+int allocateDib(Picture& picture, std::int32_t width, std::int32_t height,
+                std::uint16_t bitCount, std::int32_t colorCount, std::string* why);
+
+// The palette rule every loader shares: entry i from colour-table entry i,
+// or DefaultPalette when the picture has no colour table.
+void buildPalette(Picture& picture);
+
+// Empties dib and palette; the other fields stay.
+void releasePicture(Picture& picture);
+
+// Opens picture.path and loads it by picture.fileType. Returns 1 when a
+// picture was loaded, 0 otherwise; `why` (if given) then says why. A failed
+// load leaves neither dib nor palette.
+int loadPicture(Picture& picture, std::string* why = nullptr);
+
+// Stores `reason` in `why` (when given) and returns 0, so a loader can write
+// `return fail(why, "...")`.
+int fail(std::string* why, std::string reason);
+
+// The largest width or height a picture may have: the GIF fields hold 16 bits.
+inline constexpr std::int32_t maxDimension = 65535;
+
+}  // namespace quolb
