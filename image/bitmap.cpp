@@ -1,9 +1,366 @@
+// Windows bitmap files, as this program reads them.
+//
+// All numbers are little-endian.
+//   0   2  type, usually "BM" (not checked: files with other bytes load too)
+//   2   4  file size (ignored)
+//   6   4  reserved (ignored)
+//  10   4  offset of the pixel data
+//  14   4  info header size: 40, or 52, 56, 108, 124 for the longer headers
+//          some writers use (their extra fields are skipped; the 12-byte core
+//          header and other sizes are refused)
+//  18  36  the rest of the 40-byte BITMAPINFOHEADER: width, height (negative
+//          for top-down rows), planes (1), bit count (1, 4, 8, 16, 24, 32),
+//          compression, image size, resolution, colours used, important
+//  then    with BI_BITFIELDS (3) or BI_ALPHABITFIELDS (6) after a 40-byte
+//          header: red, green, blue (and alpha) masks, 4 bytes each; the
+//          longer headers carry the masks at byte 40 of the header instead
+//  then    the colour table: biClrUsed entries, or 2^bitCount when that is 0
+//          and the picture has 8 bits or fewer; blue, green, red, reserved
+//  then    the pixel rows, bottom row first, each padded to 4 bytes; they
+//          start at the file header's offset when that lies at or past the
+//          end of the table and inside the file, else right after the table.
+//
+// Compression: BI_RGB (0) rows as stored; BI_RLE8 (1) and BI_RLE4 (2) runs of
+// (count, value) with escapes 0 end of line, 1 end of bitmap, 2 delta (dx,
+// dy), n >= 3 an absolute run of n pixels padded to an even byte count;
+// BI_BITFIELDS 16- and 32-bit pixels with masks. JPEG and PNG are refused.
+//
+// The loaded DIB is always the plain form: a 40-byte header, bottom-up rows,
+// no compression, 16-bit pixels as 5-5-5 and 32-bit pixels as 8-8-8-x.
 #include "loaders.h"
 
-namespace quolb {
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <new>
+#include <span>
+#include <vector>
 
-int loadBitmap(Picture&, std::FILE*, std::int64_t, std::string* why) {
-    return fail(why, "bitmaps are not supported yet");
+#include "byte_reader.h"
+#include "file_io.h"
+
+namespace quolb {
+namespace {
+
+constexpr std::uint32_t biRgb = 0;
+constexpr std::uint32_t biRle8 = 1;
+constexpr std::uint32_t biRle4 = 2;
+constexpr std::uint32_t biBitfields = 3;
+constexpr std::uint32_t biJpeg = 4;
+constexpr std::uint32_t biPng = 5;
+constexpr std::uint32_t biAlphaBitfields = 6;
+
+constexpr std::size_t fileHeaderSize = 14;
+constexpr std::size_t coreHeaderSize = 12;
+constexpr std::size_t largestInfoHeader = 124;
+constexpr std::size_t largestMaskArea = 16;
+constexpr std::size_t largestTable = 4 * 256;
+// Everything before the pixel data that is ever needed.
+constexpr std::size_t largestPrelude = fileHeaderSize + largestInfoHeader + largestMaskArea + largestTable;
+
+bool knownInfoHeaderSize(std::uint32_t size) {
+    return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
+}
+
+bool knownBitCount(std::uint16_t bits) {
+    return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// What the headers say, checked.
+struct BitmapLayout {
+    DibHeader header;                    // the first 40 bytes of the info header
+    std::int32_t height = 0;             // rows, always positive
+    bool topDown = false;
+    std::int32_t colorCount = 0;
+    std::span<const std::uint8_t> table; // 4 x colorCount bytes
+    std::array<std::uint32_t, 3> masks{};  // red, green, blue (bit fields only)
+    std::int64_t pixelOffset = 0;
+    std::int64_t pixelBytes = 0;         // bytes of pixel data in the file
+};
+
+int readLayout(std::span<const std::uint8_t> prelude, std::int64_t fileLength, BitmapLayout& out,
+               std::string* why) {
+    ByteReader r(prelude);
+    std::uint32_t offsetField = 0;
+    if (!r.skip(10) || !r.readU32(offsetField)) return fail(why, "file ends inside the file header");
+    std::uint32_t infoSize = 0;
+    if (!r.readU32(infoSize)) return fail(why, "file ends inside the bitmap header");
+    if (infoSize == coreHeaderSize) return fail(why, "bitmap core headers (12 bytes) are not supported");
+    if (!knownInfoHeaderSize(infoSize))
+        return fail(why, "unknown bitmap header size " + std::to_string(infoSize));
+    std::span<const std::uint8_t> info;
+    if (!r.seek(fileHeaderSize) || !r.take(infoSize, info)) return fail(why, "file ends inside the bitmap header");
+
+    const DibHeader h = readDibHeader(info.first<dibHeaderSize>());
+    out.header = h;
+    const std::uint32_t compression = h.biCompression;
+    if (compression == biJpeg || compression == biPng)
+        return fail(why, "JPEG or PNG inside a bitmap is not supported");
+    if (compression > biAlphaBitfields)
+        return fail(why, "unknown bitmap compression " + std::to_string(compression));
+    if (!knownBitCount(h.biBitCount)) return fail(why, "unsupported bit count " + std::to_string(h.biBitCount));
+    if (h.biPlanes != 1) return fail(why, "unsupported plane count " + std::to_string(h.biPlanes));
+    if (compression == biRle8 && h.biBitCount != 8) return fail(why, "RLE8 compression needs 8 bits per pixel");
+    if (compression == biRle4 && h.biBitCount != 4) return fail(why, "RLE4 compression needs 4 bits per pixel");
+    const bool bitfields = compression == biBitfields || compression == biAlphaBitfields;
+    if (bitfields && h.biBitCount != 16 && h.biBitCount != 32)
+        return fail(why, "bit-field masks need 16 or 32 bits per pixel");
+
+    if (h.biWidth <= 0) return fail(why, "bitmap width is not positive");
+    if (h.biHeight == 0) return fail(why, "bitmap height is 0");
+    const std::int64_t rows = h.biHeight < 0 ? -static_cast<std::int64_t>(h.biHeight) : h.biHeight;
+    if (h.biWidth > maxDimension || rows > maxDimension)
+        return fail(why, "bitmap is larger than 65535 pixels in width or height");
+    out.height = static_cast<std::int32_t>(rows);
+    out.topDown = h.biHeight < 0;
+
+    if (h.biClrUsed > 256) return fail(why, "colour table has more than 256 entries");
+    out.colorCount = h.biClrUsed != 0      ? static_cast<std::int32_t>(h.biClrUsed)
+                     : h.biBitCount <= 8 ? std::int32_t{1} << h.biBitCount
+                                         : 0;
+
+    if (bitfields) {
+        ByteReader masks(info.subspan(dibHeaderSize));
+        if (infoSize == dibHeaderSize) {
+            masks = ByteReader(prelude.subspan(r.position()));
+            if (!r.skip(compression == biAlphaBitfields ? 16 : 12))
+                return fail(why, "bit-field masks run past the end of the file");
+        }
+        // Both sources hold at least the three colour masks by now.
+        for (std::uint32_t& mask : out.masks) masks.readU32(mask);
+    }
+
+    if (!r.take(4 * static_cast<std::size_t>(out.colorCount), out.table))
+        return fail(why, "colour table runs past the end of the file");
+
+    const std::int64_t tableEnd = static_cast<std::int64_t>(r.position());
+    out.pixelOffset = offsetField >= tableEnd && offsetField < fileLength ? offsetField : tableEnd;
+    const std::int64_t available = fileLength - out.pixelOffset;
+    if (compression == biRle8 || compression == biRle4) {
+        if (h.biSizeImage > available) return fail(why, "pixel data runs past the end of the file");
+        out.pixelBytes = h.biSizeImage != 0 ? h.biSizeImage : available;
+    } else {
+        out.pixelBytes = dibStride(h.biBitCount, h.biWidth) * rows;
+        if (out.pixelBytes > available) return fail(why, "pixel data runs past the end of the file");
+    }
+    return 1;
+}
+
+std::uint8_t* rowStart(Picture& picture, std::int64_t stride, std::int64_t row) {
+    return picture.dib.data() + dibHeaderSize + 4 * static_cast<std::size_t>(picture.colorCount) +
+           static_cast<std::size_t>(row * stride);
+}
+
+// Uncompressed rows go straight from the file into the DIB; top-down files
+// row by row into their flipped places.
+int readRows(Picture& picture, std::FILE* file, const BitmapLayout& layout, std::string* why) {
+    if (!seekTo(file, layout.pixelOffset)) return fail(why, "cannot seek to the pixel data");
+    const std::int64_t stride = dibStride(layout.header.biBitCount, layout.header.biWidth);
+    const std::int64_t rows = layout.height;
+    if (!layout.topDown) {
+        const auto bytes = static_cast<std::size_t>(stride * rows);
+        if (std::fread(rowStart(picture, stride, 0), 1, bytes, file) != bytes)
+            return fail(why, "pixel data runs past the end of the file");
+        return 1;
+    }
+    for (std::int64_t row = rows - 1; row >= 0; --row) {
+        const auto bytes = static_cast<std::size_t>(stride);
+        if (std::fread(rowStart(picture, stride, row), 1, bytes, file) != bytes)
+            return fail(why, "pixel data runs past the end of the file");
+    }
+    return 1;
+}
+
+// Decodes RLE8 or RLE4 data into the DIB's zeroed rows; pixels the data
+// skips keep index 0.
+int decodeRle(Picture& picture, std::span<const std::uint8_t> data, const BitmapLayout& layout, std::string* why) {
+    const bool fourBit = layout.header.biBitCount == 4;
+    const std::int64_t width = layout.header.biWidth;
+    const std::int64_t height = layout.height;
+    const std::int64_t stride = dibStride(layout.header.biBitCount, width);
+    std::int64_t x = 0;
+    std::int64_t y = 0;
+    auto put = [&](std::int64_t at, std::uint8_t index) {
+        std::uint8_t* row = rowStart(picture, stride, layout.topDown ? height - 1 - y : y);
+        if (!fourBit) {
+            row[at] = index;
+        } else if (at % 2 == 0) {
+            row[at / 2] = static_cast<std::uint8_t>((row[at / 2] & 0x0F) | index << 4);
+        } else {
+            row[at / 2] = static_cast<std::uint8_t>((row[at / 2] & 0xF0) | (index & 0x0F));
+        }
+    };
+    auto fits = [&](std::int64_t count) {
+        if (y >= height) return fail(why, "RLE run goes past the end of the picture");
+        if (x + count > width) return fail(why, "RLE run goes past the end of the row");
+        return 1;
+    };
+    const char* const endsEarly = "RLE data ends without an end-of-bitmap code";
+
+    ByteReader r(data);
+    for (;;) {
+        std::uint8_t count = 0;
+        std::uint8_t value = 0;
+        if (!r.readU8(count) || !r.readU8(value)) return fail(why, endsEarly);
+        if (count > 0) {
+            if (!fits(count)) return 0;
+            for (int i = 0; i < count; ++i) {
+                const auto index = !fourBit ? value : i % 2 == 0 ? static_cast<std::uint8_t>(value >> 4)
+                                                                 : static_cast<std::uint8_t>(value & 0x0F);
+                put(x + i, index);
+            }
+            x += count;
+            continue;
+        }
+        switch (value) {
+        case 0:  // end of line
+            if (y >= height) return fail(why, "RLE run goes past the end of the picture");
+            x = 0;
+            ++y;
+            break;
+        case 1:  // end of bitmap
+            return 1;
+        case 2: {  // delta: move right and up
+            std::uint8_t dx = 0;
+            std::uint8_t dy = 0;
+            if (!r.readU8(dx) || !r.readU8(dy)) return fail(why, endsEarly);
+            if (x + dx > width) return fail(why, "RLE run goes past the end of the row");
+            if (y + dy > height) return fail(why, "RLE run goes past the end of the picture");
+            x += dx;
+            y += dy;
+            break;
+        }
+        default: {  // absolute run of `value` pixels, padded to an even byte count
+            if (!fits(value)) return 0;
+            const std::size_t bytes = fourBit ? (value + 1u) / 2 : value;
+            std::span<const std::uint8_t> run;
+            if (!r.take(bytes, run)) return fail(why, endsEarly);
+            if (bytes % 2 == 1) r.skip(1);
+            for (int i = 0; i < value; ++i) {
+                const std::uint8_t byte = run[static_cast<std::size_t>(fourBit ? i / 2 : i)];
+                const auto index = !fourBit ? byte : i % 2 == 0 ? static_cast<std::uint8_t>(byte >> 4)
+                                                                : static_cast<std::uint8_t>(byte & 0x0F);
+                put(x + i, index);
+            }
+            x += value;
+            break;
+        }
+        }
+    }
+}
+
+int readRle(Picture& picture, std::FILE* file, const BitmapLayout& layout, std::string* why) {
+    // Compressed data is bounded by the file, which readLayout checked.
+    std::vector<std::uint8_t> data;
+    try {
+        data.resize(static_cast<std::size_t>(layout.pixelBytes));
+    } catch (const std::bad_alloc&) {
+        return fail(why, "not enough memory for the RLE data");
+    }
+    if (!seekTo(file, layout.pixelOffset)) return fail(why, "cannot seek to the pixel data");
+    if (std::fread(data.data(), 1, data.size(), file) != data.size())
+        return fail(why, "pixel data runs past the end of the file");
+    return decodeRle(picture, data, layout, why);
+}
+
+// One colour channel of a bit-field pixel.
+struct Channel {
+    std::uint32_t shift = 0;
+    std::uint32_t max = 0;  // the largest value the mask holds; 0 = no such channel
+
+    std::uint32_t scaled(std::uint32_t pixel, std::uint32_t outMax) const {
+        if (max == 0) return 0;
+        const std::uint64_t value = (pixel >> shift) & max;
+        return static_cast<std::uint32_t>((value * outMax + max / 2) / max);
+    }
+};
+
+int channelFromMask(std::uint32_t mask, Channel& out, std::string* why) {
+    if (mask == 0) return 1;
+    out.shift = static_cast<std::uint32_t>(std::countr_zero(mask));
+    out.max = mask >> out.shift;
+    if ((out.max & (out.max + 1)) != 0) return fail(why, "bit-field masks must be contiguous");
+    return 1;
+}
+
+// Rewrites bit-field pixels in place as 5-5-5 (16 bits) or 8-8-8-x (32 bits).
+int convertBitfields(Picture& picture, const BitmapLayout& layout, std::string* why) {
+    std::array<Channel, 3> channels{};  // red, green, blue
+    for (std::size_t i = 0; i < 3; ++i)
+        if (!channelFromMask(layout.masks[i], channels[i], why)) return 0;
+    const auto [red, green, blue] = channels;
+    std::uint8_t* rows = rowStart(picture, 0, 0);
+    const auto width = static_cast<std::size_t>(picture.width);
+    const std::int64_t stride = dibStride(layout.header.biBitCount, picture.width);
+
+    if (layout.header.biBitCount == 16) {
+        if ((layout.masks[0] | layout.masks[1] | layout.masks[2]) > 0xFFFF)
+            return fail(why, "bit-field masks do not fit 16-bit pixels");
+        if (layout.masks == std::array<std::uint32_t, 3>{0x7C00, 0x03E0, 0x001F}) return 1;
+        std::vector<std::uint16_t> plain(65536);
+        for (std::uint32_t pixel = 0; pixel < plain.size(); ++pixel)
+            plain[pixel] = static_cast<std::uint16_t>(red.scaled(pixel, 31) << 10 | green.scaled(pixel, 31) << 5 |
+                                                      blue.scaled(pixel, 31));
+        for (std::int64_t row = 0; row < picture.height; ++row) {
+            std::uint8_t* p = rows + row * stride;
+            for (std::size_t x = 0; x < width; ++x, p += 2)
+                storeU16(p, plain[static_cast<std::size_t>(p[0] | p[1] << 8)]);
+        }
+        return 1;
+    }
+    if (layout.masks == std::array<std::uint32_t, 3>{0xFF0000, 0x00FF00, 0x0000FF}) return 1;
+    std::uint8_t* p = rows;
+    for (std::size_t i = 0; i < width * static_cast<std::size_t>(picture.height); ++i, p += 4) {
+        const std::uint32_t pixel = ByteReader::loadU32(p);
+        p[0] = static_cast<std::uint8_t>(blue.scaled(pixel, 255));
+        p[1] = static_cast<std::uint8_t>(green.scaled(pixel, 255));
+        p[2] = static_cast<std::uint8_t>(red.scaled(pixel, 255));
+        p[3] = 0;
+    }
+    return 1;
+}
+
+int loadPixels(Picture& picture, std::FILE* file, const BitmapLayout& layout, std::string* why) {
+    switch (layout.header.biCompression) {
+    case biRle8:
+    case biRle4: return readRle(picture, file, layout, why);
+    case biBitfields:
+    case biAlphaBitfields: return readRows(picture, file, layout, why) && convertBitfields(picture, layout, why);
+    default: return readRows(picture, file, layout, why);
+    }
+}
+
+}  // namespace
+
+int loadBitmap(Picture& picture, std::FILE* file, std::int64_t fileLength, std::string* why) {
+    // The headers, masks and table are small: read them in one go and parse
+    // them from memory, so a short file shows up as a failed bounded read.
+    std::vector<std::uint8_t> prelude(static_cast<std::size_t>(
+        std::min<std::int64_t>(std::max<std::int64_t>(fileLength, 0), largestPrelude)));
+    if (!seekTo(file, 0) || std::fread(prelude.data(), 1, prelude.size(), file) != prelude.size())
+        return fail(why, "cannot read the file");
+
+    BitmapLayout layout;
+    if (!readLayout(prelude, fileLength, layout, why)) return 0;
+    const DibHeader& h = layout.header;
+    if (!allocateDib(picture, h.biWidth, layout.height, h.biBitCount, layout.colorCount, why)) return 0;
+
+    // The file's header, field by field, but in the one form the DIB holds.
+    DibHeader stored = h;
+    stored.biSize = dibHeaderSize;
+    stored.biHeight = layout.height;
+    stored.biCompression = biRgb;
+    if (h.biCompression == biRle8 || h.biCompression == biRle4)
+        stored.biSizeImage = static_cast<std::uint32_t>(picture.imageSize);
+    storeDibHeader(stored, std::span<std::uint8_t, dibHeaderSize>(picture.dib.data(), dibHeaderSize));
+    std::copy(layout.table.begin(), layout.table.end(), picture.dib.begin() + dibHeaderSize);
+
+    if (!loadPixels(picture, file, layout, why)) {
+        releasePicture(picture);
+        return 0;
+    }
+    buildPalette(picture);
+    return 1;
 }
 
 }  // namespace quolb
