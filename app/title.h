@@ -1,0 +1,15 @@
+// The main window's title after an Open. Portable, so it is tested natively.
+#pragma once
+
+#include <cstddef>
+
+namespace quolb {
+
+inline constexpr std::size_t titleBufferSize = 256;
+
+// Writes "Quolb～GIF   [" + name + "]" into `title`. A name too long for the
+// buffer is cut at a character boundary, so the bracket always closes and no
+// double-byte character loses its second byte.
+void formatTitle(char (&title)[titleBufferSize], const char* name);
+
+}  // namespace quolb

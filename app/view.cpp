@@ -1,0 +1,145 @@
+#include "view.h"
+
+#include <algorithm>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+namespace quolb {
+
+HPALETTE createPicturePalette(const Picture& picture) {
+    // LOGPALETTE declares one entry; this record has room for all 256.
+    struct {
+        WORD palVersion;
+        WORD palNumEntries;
+        PALETTEENTRY palPalEntry[256];
+    } description{};
+    const PaletteEntry* entries = picture.palette.data();
+    std::size_t count = picture.palette.size();
+    if (count == 0) {
+        entries = DefaultPalette.data();
+        count = DefaultPalette.size();
+    }
+    count = std::min<std::size_t>(count, 256);
+    description.palVersion = 0x300;
+    description.palNumEntries = static_cast<WORD>(count);
+    for (std::size_t i = 0; i < count; ++i)
+        description.palPalEntry[i] = {entries[i].red, entries[i].green, entries[i].blue, 0};
+    return CreatePalette(reinterpret_cast<const LOGPALETTE*>(&description));
+}
+
+void paintPicture(HWND window, const Picture& picture, HPALETTE palette) {
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    if (palette) {
+        SelectPalette(dc, palette, FALSE);
+        RealizePalette(dc);
+    }
+    // GDI sizes the colour table and the rows from the header alone, so hand
+    // it a header that agrees with the block: the table holds colorCount
+    // entries and the rows are plain, uncompressed.
+    struct {
+        BITMAPINFOHEADER header;
+        RGBQUAD colours[256];
+    } info{};
+    const DibHeader header = pictureHeader(picture);
+    const auto table = colorTable(picture);
+    std::memcpy(&info.header, picture.dib.data(), dibHeaderSize);
+    std::memcpy(info.colours, table.data(), std::min<std::size_t>(table.size(), sizeof info.colours));
+    info.header.biSize = dibHeaderSize;
+    info.header.biCompression = BI_RGB;
+    info.header.biClrUsed = static_cast<DWORD>(std::min(picture.colorCount, 256));
+    const auto rows = pixelRows(picture);
+    const std::int64_t height = header.biHeight < 0 ? -static_cast<std::int64_t>(header.biHeight) : header.biHeight;
+    if (header.biWidth > 0 && dibStride(header.biBitCount, header.biWidth) * height <= std::ssize(rows)) {
+        SetDIBitsToDevice(dc, 0, pictureTop, static_cast<DWORD>(header.biWidth), static_cast<DWORD>(height), 0, 0,
+                          0, static_cast<UINT>(height), rows.data(), reinterpret_cast<const BITMAPINFO*>(&info),
+                          DIB_RGB_COLORS);
+    }
+    EndPaint(window, &paint);
+}
+
+void paintNoPicture(HWND window) {
+    PAINTSTRUCT paint;
+    BeginPaint(window, &paint);
+    EndPaint(window, &paint);
+}
+
+void drawToolBand(HWND window, int bandExtent) {
+    HDC dc = GetDC(window);
+    RECT well;
+    RECT band;
+    SetRect(&well, wellFrameRect.left, wellFrameRect.top, wellFrameRect.right, wellFrameRect.bottom);
+    SetRect(&band, bandLeft, 0, bandExtent + bandRightBeyondExtent, toolBandHeight);
+    DrawEdge(dc, &band, BDR_SUNKENINNER, BF_MIDDLE);
+    DrawFrameControl(dc, &well, DFC_BUTTON, DFCS_BUTTONCHECK);
+    ReleaseDC(window, dc);
+}
+
+namespace {
+
+struct ClientPoint {
+    int x;
+    int y;
+};
+
+// Both words unsigned, as the pick area's bounds expect.
+ClientPoint pointOf(LPARAM lParam) {
+    const auto bits = static_cast<std::uint32_t>(lParam);
+    return {static_cast<int>(bits & 0xFFFF), static_cast<int>(bits >> 16)};
+}
+
+void showDropperIfInside(HCURSOR dropper, LPARAM lParam, const Picture& picture) {
+    if (isInPickArea(lParam, picture)) SetCursor(dropper);
+}
+
+}  // namespace
+
+bool isInPickArea(LPARAM lParam, const Picture& picture) {
+    if (picture.dib.size() < dibHeaderSize) return false;
+    const DibHeader header = pictureHeader(picture);
+    const ClientPoint point = pointOf(lParam);
+    const std::int64_t height = header.biHeight < 0 ? -static_cast<std::int64_t>(header.biHeight)
+                                                    : header.biHeight;
+    return point.x > 0 && point.x < header.biWidth && point.y > pictureTop && point.y < height + pictureTop;
+}
+
+void pickerMouseMove(HWND, HCURSOR dropper, LPARAM lParam, const Picture& picture) {
+    showDropperIfInside(dropper, lParam, picture);
+}
+
+void pickerButtonUp(HWND, HCURSOR dropper, LPARAM lParam, const Picture& picture) {
+    showDropperIfInside(dropper, lParam, picture);
+}
+
+void pickerButtonDown(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture,
+                      TransparentColour& picked) {
+    HDC dc = GetDC(window);
+    if (isInPickArea(lParam, picture)) {
+        const ClientPoint point = pointOf(lParam);
+        // The colour on screen, as the user sees it, not the picture's index.
+        const COLORREF colour = GetPixel(dc, point.x, point.y);
+        picked = {GetRValue(colour), GetGValue(colour), GetBValue(colour)};
+        SetCursor(dropper);
+        for (int x = swatchLeft; x < swatchLeft + swatchSize; ++x)
+            for (int y = swatchTop; y < swatchTop + swatchSize; ++y) SetPixelV(dc, x, y, colour);
+    } else {
+        InvalidateRect(window, nullptr, TRUE);
+    }
+    ReleaseDC(window, dc);
+}
+
+void toggleTransparentGif(HWND window, HWND checkBox, int& transparentGif) {
+    // A plain BS_CHECKBOX leaves its check mark to the program.
+    const LRESULT state = SendMessageA(checkBox, BM_GETCHECK, 0, 0);
+    if (state == BST_UNCHECKED) {
+        SendMessageA(checkBox, BM_SETCHECK, BST_CHECKED, 0);
+        transparentGif = 1;
+    } else if (state == BST_CHECKED) {
+        SendMessageA(checkBox, BM_SETCHECK, BST_UNCHECKED, 0);
+        transparentGif = 0;
+    }
+    InvalidateRect(window, nullptr, TRUE);
+}
+
+}  // namespace quolb

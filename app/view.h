@@ -1,0 +1,44 @@
+// The main window's client area: the picture at (0, 23), the tool band along
+// the top, and the eyedropper that picks the transparent colour.
+#pragma once
+
+#include <windows.h>
+
+#include "picture.h"
+#include "writer.h"
+
+namespace quolb {
+
+// Tool-band geometry in client pixels.
+inline constexpr int toolBandHeight = 23;
+inline constexpr int pictureTop = 23;
+inline constexpr RECT wellFrameRect{100, 0, 303, 23};
+inline constexpr int bandLeft = 100;
+inline constexpr int bandRightBeyondExtent = 560;  // band ends at bandExtent + 560
+inline constexpr int swatchLeft = 192;
+inline constexpr int swatchTop = 2;
+inline constexpr int swatchSize = 19;
+
+// A GDI palette made from the picture's palette entries (DefaultPalette when
+// it has none), or null when it cannot be made.
+HPALETTE createPicturePalette(const Picture& picture);
+
+void paintPicture(HWND window, const Picture& picture, HPALETTE palette);
+void paintNoPicture(HWND window);
+void drawToolBand(HWND window, int bandExtent);
+
+// x > 0, x < width, y > 23, y < height + 23, with x and y the unsigned low and
+// high words of lParam. False when the picture holds no DIB.
+bool isInPickArea(LPARAM lParam, const Picture& picture);
+
+void pickerMouseMove(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture);
+void pickerButtonUp(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture);
+// Inside the pick area: stores the colour shown there and fills the swatch
+// with it. Outside: repaints the window, which empties the well.
+void pickerButtonDown(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture,
+                      TransparentColour& picked);
+
+// Flips the check box and transparentGif together, then repaints.
+void toggleTransparentGif(HWND window, HWND checkBox, int& transparentGif);
+
+}  // namespace quolb
