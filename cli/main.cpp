@@ -1,0 +1,182 @@
+// quolb-gif: converts bitmaps, TIM pictures, compressed containers and
+// archive items to GIF89a files from the command line.
+#include <cstdio>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "convert.h"
+#include "naming.h"
+
+#ifdef _WIN32
+#include <io.h>
+#define QUOLB_ISATTY(fd) _isatty(fd)
+#define QUOLB_FILENO(f) _fileno(f)
+#else
+#include <unistd.h>
+#define QUOLB_ISATTY(fd) isatty(fd)
+#define QUOLB_FILENO(f) fileno(f)
+#endif
+
+#ifndef QUOLB_VERSION
+#define QUOLB_VERSION "unknown"
+#endif
+
+namespace {
+
+constexpr int exitFailed = 1;
+constexpr int exitUsage = 2;
+
+struct Options {
+    std::vector<std::string> inputs;
+    std::string output;
+    std::string type;
+    std::string transparent;
+    bool info = false;
+    bool quiet = false;
+    bool list = false;
+    bool all = false;
+    int item = 0;
+};
+
+// Written out rather than generated, so it reads the way people scan it.
+const char* const helpText = R"(Usage: quolb-gif [OPTIONS] INPUT...
+
+Converts pictures to GIF89a files: Windows bitmaps (BMP), TIM pictures,
+compressed containers and the items of archives.
+
+Options:
+  -o, --output FILE     the GIF to write (one INPUT only). Default: INPUT's
+                        path without its extension, plus ".gif"
+  -t, --type TYPE       bmp, tim, container or archive. Default: from the
+                        name: .bmp, .tim, .lzb, or a name ending in "pb" for
+                        an archive; any other ending needs -t
+  --transparent COLOR   mark this colour transparent: R,G,B (decimal, 0-255)
+                        or #RRGGBB
+  --info                print what was loaded as one JSON object per input
+                        (path, fileType, width, height, bitCount, colorCount,
+                        imageSize); write nothing
+  -q, --quiet           no progress output
+  -h, --help            show this help
+  --version             show the version
+
+Archives (an archive converts its first item unless told otherwise):
+  --item N              convert item N (counting from 1)
+  --all                 write every item, to the output's stem plus -001.gif,
+                        -002.gif, ...; an item without a picture is reported
+                        and skipped, keeping its number
+  --list                one line per item, tab-separated: number, offset,
+                        length, header form, mode, and the picture's
+                        width x height and depth, or why it holds none
+
+Examples:
+  quolb-gif cat.bmp                     writes cat.gif beside cat.bmp
+  quolb-gif -o out/cat.gif cat.bmp      chooses the GIF's name
+  quolb-gif --transparent '#FF00FF' sprite.bmp
+  quolb-gif --transparent 255,0,255 sprite.bmp
+                                        both make magenta transparent
+  quolb-gif -q *.bmp                    converts several, one after another
+  quolb-gif --info face.tim             {"path": "face.tim", "width": ...}
+  quolb-gif -t container face.bin       reads a compressed container
+  quolb-gif --list pack.xpb             shows what an archive holds
+  quolb-gif --item 3 pack.xpb           writes item 3 to pack.gif
+  quolb-gif --all -o out/pack.gif pack.xpb
+                                        writes out/pack-001.gif, -002.gif, ...
+
+Errors go to stderr as "quolb-gif: PATH: reason". Exit status: 0 when every
+input converted, 1 when any failed (the others still convert), 2 for a usage
+error.
+)";
+
+int usageError(const std::string& message) {
+    std::fprintf(stderr, "quolb-gif: %s\nTry 'quolb-gif --help' for more information.\n", message.c_str());
+    return exitUsage;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace quolb;
+    Options options;
+
+    CLI::App app("", "quolb-gif");
+    app.set_version_flag("--version", "quolb-gif " QUOLB_VERSION);
+    // The parser only reads the arguments; helpText above describes them.
+    app.add_option("INPUT", options.inputs)->required();
+    CLI::Option* output = app.add_option("-o,--output", options.output);
+    CLI::Option* type = app.add_option("-t,--type", options.type);
+    CLI::Option* transparentOption = app.add_option("--transparent", options.transparent);
+    CLI::Option* info = app.add_flag("--info", options.info);
+    app.add_flag("-q,--quiet", options.quiet);
+    CLI::Option* item = app.add_option("--item", options.item);
+    CLI::Option* all = app.add_flag("--all", options.all);
+    CLI::Option* list = app.add_flag("--list", options.list);
+    all->excludes(item);
+    list->excludes(item)->excludes(all)->excludes(info);
+    output->excludes(info)->excludes(list);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp&) {
+        std::fputs(helpText, stdout);
+        return 0;
+    } catch (const CLI::CallForVersion& e) {
+        std::printf("%s\n", e.what());
+        return 0;
+    } catch (const CLI::ParseError& e) {
+        return usageError(e.what());
+    }
+
+    if (item->count() > 0 && options.item < 1) return usageError("--item: items count from 1");
+    if (output->count() > 0 && options.inputs.size() > 1)
+        return usageError("-o names one GIF, but " + std::to_string(options.inputs.size()) + " inputs were given");
+
+    std::optional<TransparentColour> transparent;
+    if (transparentOption->count() > 0) {
+        transparent = parseColour(options.transparent);
+        if (!transparent)
+            return usageError("--transparent: '" + options.transparent +
+                              "' is not a colour (R,G,B with 0 to 255 each, or #RRGGBB)");
+    }
+
+    std::optional<FileType> forcedType;
+    if (type->count() > 0) {
+        forcedType = fileTypeFromOption(options.type);
+        if (!forcedType)
+            return usageError("--type: unknown type '" + options.type + "' (bmp, tim, container or archive)");
+    }
+
+    // Settle every input's type before converting anything, so a usage
+    // mistake never leaves half the work done.
+    std::vector<Job> jobs;
+    const Action action = options.list ? Action::list : options.info ? Action::info : Action::convert;
+    const bool progress =
+        !options.quiet && action == Action::convert && QUOLB_ISATTY(QUOLB_FILENO(stderr)) != 0;
+    for (const std::string& input : options.inputs) {
+        Job job;
+        job.input = input;
+        job.type = forcedType ? *forcedType : fileTypeFromName(input.c_str());
+        if (job.type == FileType::none)
+            return usageError(input + ": the name does not tell the type (.bmp, .tim, .lzb or ending in pb); "
+                                      "give it with -t");
+        job.output = output->count() > 0 ? options.output : defaultOutput(input);
+        job.action = action;
+        job.transparent = transparent;
+        job.item = options.item;
+        job.allItems = options.all;
+        job.progress = progress;
+        if (options.inputs.size() > 1)
+            job.progressPrefix = "[" + std::to_string(jobs.size() + 1) + "/" +
+                                 std::to_string(options.inputs.size()) + "] ";
+        jobs.push_back(std::move(job));
+    }
+
+    bool ok = true;
+    for (const Job& job : jobs) {
+        if (action == Action::list && jobs.size() > 1) std::printf("%s:\n", job.input.c_str());
+        ok = runJob(job) && ok;
+    }
+    return ok ? 0 : exitFailed;
+}
