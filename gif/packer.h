@@ -1,2 +1,60 @@
+// The GIF code-stream packer: codes go out least significant bit first,
+// gathered into data sub-blocks of at most 255 bytes, each behind its length
+// byte, with a clear code in front of a code once clearLimit codes have been
+// sent since the last one. No string table: the writer sends only literals.
 #pragma once
-// (gif helper fills this in)
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <span>
+#include <vector>
+
+namespace quolb {
+
+// Where the packed bytes go: gathered in `bytes` and handed to `file` in
+// large writes. Without a file every byte stays in `bytes` (for tests).
+// A short write sets `failed`; later writes are then dropped.
+struct GifSink {
+    std::FILE* file = nullptr;
+    std::vector<std::uint8_t> bytes;
+    std::size_t flushAt = 1u << 20;
+    bool failed = false;
+};
+
+// Appends bytes to the sink, writing the gathered bytes to the file once
+// they reach flushAt.
+void sinkWrite(GifSink& sink, const std::uint8_t* data, std::size_t count);
+// Writes everything gathered to the file. Returns false when any write failed.
+bool sinkFlush(GifSink& sink);
+
+struct GifCodeStream {
+    std::uint32_t accumulator = 0;           // pending bits, oldest in bit 0
+    std::int32_t bitCount = 0;               // 0 to 7 between operations
+    std::array<std::uint8_t, 256> block{};   // the sub-block being filled
+    std::int32_t blockLength = 0;            // 0 to 254 between operations
+    std::int32_t codesSinceClear = 0;
+    std::int32_t clearCode = 0;
+    std::int32_t clearLimit = 0;
+};
+
+// Starts a new image: no pending bits, no bytes held, no codes counted.
+// clearCode and clearLimit are left as they are.
+void reset(GifCodeStream& stream);
+// Adds one byte to the sub-block; a sub-block of 255 bytes is written at once.
+void putByte(GifCodeStream& stream, GifSink& sink, std::uint8_t byte);
+// Writes the held bytes as one sub-block behind their length; nothing when empty.
+void flushBlock(GifCodeStream& stream, GifSink& sink);
+// Appends the `width` low bits of `value` (which must be below 2^width, width <= 24).
+void putBits(GifCodeStream& stream, GifSink& sink, std::uint32_t value, int width);
+// Sends one code, preceded by the clear code when one is due.
+void putCode(GifCodeStream& stream, GifSink& sink, int code, int width);
+// Sends the end code, the last partial byte and the last partial sub-block.
+void finish(GifCodeStream& stream, GifSink& sink, int endCode, int width);
+
+// Sends every byte of `codes` as a 9-bit code, exactly as putCode(sink,
+// code, 9) would one by one, clear codes included, but several codes per store.
+void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes);
+
+}  // namespace quolb

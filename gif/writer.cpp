@@ -1,9 +1,297 @@
+// GIF89a as this program writes it: one uncompressed image.
+//
+//   0    "GIF89a"
+//   6    logical screen: width, height (16 bits each), 0xF7 (a 256-entry
+//        global table), background 0, aspect byte 0x31
+//   13   global colour table: 256 x red, green, blue; the picture's table,
+//        black past its end, or DefaultPalette when it has none
+//   781  graphic control extension: 21 F9 04, flags (bit 0: transparent),
+//        delay 0, transparent index, 00
+//   789  image descriptor: 2C, left 0, top 0, width, height, flags 0
+//   799  LZW minimum code size 8
+//   800  the code stream in sub-blocks (each a length byte and up to 255
+//        bytes): every pixel a 9-bit literal, a clear code (256) in front of
+//        every 254th code, the end code 257; never compressed, so a decoder's
+//        table never grows past 9-bit codes
+//        then 00 (block terminator) and 3B (trailer)
+//
+// Pixels go out top row first; the DIB holds its rows bottom-up. Pictures of
+// 1, 4 or 8 bits send their indices; 16-, 24- and 32-bit pictures send the
+// index of the nearest colour in the file's table.
 #include "writer.h"
 
-namespace quolb {
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <limits>
+#include <vector>
 
-int writeGif(const Picture&, const char*, int, TransparentColour, std::string* why) {
-    return fail(why, "not written yet");
+#include "byte_reader.h"
+#include "packer.h"
+#include "save_file.h"
+
+namespace quolb {
+namespace {
+
+constexpr int minimumCodeSize = 8;
+constexpr int codeWidth = minimumCodeSize + 1;
+constexpr int clearCode = 1 << minimumCodeSize;
+constexpr int endCode = clearCode + 1;
+constexpr int clearLimit = clearCode - 3;  // keeps a decoder's table below 512 entries
+
+using ColourTable = std::array<std::uint8_t, 3 * 256>;  // red, green, blue
+
+struct PixelLayout {
+    int bitCount = 0;
+    std::size_t rowsOffset = 0;  // of the bottom row, in the DIB
+    std::size_t stride = 0;
+};
+
+int checkPicture(const Picture& picture, PixelLayout& layout, std::string* why) {
+    if (picture.dib.empty()) return fail(why, "there is no picture to save");
+    if (picture.width <= 0 || picture.height <= 0) return fail(why, "the picture has no pixels");
+    if (picture.width > maxDimension || picture.height > maxDimension)
+        return fail(why, "a GIF holds at most 65535 pixels in width and height");
+    if (picture.colorCount < 0 || picture.imageSize <= 0 || picture.dib.size() < dibHeaderSize)
+        return fail(why, "the picture's sizes do not fit its data");
+    const DibHeader header = pictureHeader(picture);
+    if (header.biCompression != 0) return fail(why, "the picture's pixels are not stored plainly");
+    switch (header.biBitCount) {
+    case 1: case 4: case 8: case 16: case 24: case 32: break;
+    default: return fail(why, "the picture's bit count cannot be saved");
+    }
+    layout.bitCount = header.biBitCount;
+    layout.rowsOffset = dibHeaderSize + 4 * static_cast<std::size_t>(picture.colorCount);
+    layout.stride = static_cast<std::size_t>(picture.imageSize / picture.height);
+    const auto rowBytes = static_cast<std::size_t>((std::int64_t{layout.bitCount} * picture.width + 7) / 8);
+    const std::uint64_t end = layout.rowsOffset + std::uint64_t{layout.stride} * static_cast<std::uint64_t>(picture.height);
+    if (layout.stride < rowBytes || end > picture.dib.size())
+        return fail(why, "the picture's sizes do not fit its data");
+    return 1;
+}
+
+ColourTable buildColourTable(const Picture& picture) {
+    ColourTable table{};
+    if (picture.colorCount == 0) {
+        for (std::size_t i = 0; i < 256; ++i) {
+            table[3 * i] = DefaultPalette[i].red;
+            table[3 * i + 1] = DefaultPalette[i].green;
+            table[3 * i + 2] = DefaultPalette[i].blue;
+        }
+        return table;
+    }
+    const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(picture.colorCount), 256);
+    const std::uint8_t* quad = picture.dib.data() + dibHeaderSize;
+    for (std::size_t i = 0; i < count; ++i, quad += 4) {
+        table[3 * i] = quad[2];
+        table[3 * i + 1] = quad[1];
+        table[3 * i + 2] = quad[0];
+    }
+    return table;
+}
+
+std::uint8_t transparentIndex(const ColourTable& table, TransparentColour colour) {
+    for (std::size_t i = 0; i < 256; ++i)
+        if (table[3 * i] == colour.red && table[3 * i + 1] == colour.green && table[3 * i + 2] == colour.blue)
+            return static_cast<std::uint8_t>(i);
+    return 0;
+}
+
+// Finds the table index for a colour of a picture without indices. With the
+// DefaultPalette each channel has its own evenly spaced levels, so the
+// nearest entry comes from rounding each channel. Any other table gets a
+// cube of 32 x 32 x 32 cells, each holding the entry nearest the cell's
+// colour, plus an exact-match check so the table's own colours map to
+// themselves; ties go to the lower index.
+struct NearestColour {
+    bool defaultPalette = true;
+    std::vector<std::uint8_t> cube;
+    // Open addressing over the table's distinct colours: key 0 = empty slot.
+    std::array<std::uint32_t, 1024> exactKeys{};
+    std::array<std::uint8_t, 1024> exactIndex{};
+
+    static std::size_t slotOf(std::uint32_t key) { return (key * 2654435761u) >> 22; }
+
+    void build(const Picture& picture, const ColourTable& table) {
+        defaultPalette = picture.colorCount == 0;
+        if (defaultPalette) return;
+        std::vector<std::uint32_t> distinct;  // (index << 24) | rgb, lowest index first
+        for (std::uint32_t i = 0; i < 256; ++i) {
+            const std::uint32_t rgb = std::uint32_t{table[3 * i]} << 16 | std::uint32_t{table[3 * i + 1]} << 8 |
+                                      table[3 * i + 2];
+            const bool seen = std::any_of(distinct.begin(), distinct.end(),
+                                          [rgb](std::uint32_t d) { return (d & 0xFFFFFF) == rgb; });
+            if (seen) continue;
+            distinct.push_back(i << 24 | rgb);
+            const std::uint32_t key = rgb | 0x1000000;
+            std::size_t slot = slotOf(key);
+            while (exactKeys[slot] != 0) slot = (slot + 1) % exactKeys.size();
+            exactKeys[slot] = key;
+            exactIndex[slot] = static_cast<std::uint8_t>(i);
+        }
+        cube.resize(32 * 32 * 32);
+        for (unsigned r = 0; r < 32; ++r)
+            for (unsigned g = 0; g < 32; ++g)
+                for (unsigned b = 0; b < 32; ++b)
+                    cube[r << 10 | g << 5 | b] = search(distinct, widen5(r), widen5(g), widen5(b));
+    }
+
+    static int widen5(unsigned v) { return static_cast<int>(v << 3 | v >> 2); }
+
+    static std::uint8_t search(const std::vector<std::uint32_t>& distinct, int r, int g, int b) {
+        int best = std::numeric_limits<int>::max();
+        std::uint8_t index = 0;
+        for (const std::uint32_t d : distinct) {
+            const int dr = static_cast<int>(d >> 16 & 0xFF) - r;
+            const int dg = static_cast<int>(d >> 8 & 0xFF) - g;
+            const int db = static_cast<int>(d & 0xFF) - b;
+            const int distance = dr * dr + dg * dg + db * db;
+            if (distance < best) {
+                best = distance;
+                index = static_cast<std::uint8_t>(d >> 24);
+            }
+        }
+        return index;
+    }
+
+    static unsigned level(unsigned v, unsigned step, unsigned top) { return std::min(top, (v + step / 2 - 1) / step); }
+
+    std::uint8_t of(unsigned r, unsigned g, unsigned b) const {
+        if (defaultPalette) return static_cast<std::uint8_t>(level(r, 32, 7) | level(g, 32, 7) << 3 | level(b, 64, 3) << 6);
+        const std::uint32_t key = (r << 16 | g << 8 | b) | 0x1000000;
+        for (std::size_t slot = slotOf(key); exactKeys[slot] != 0; slot = (slot + 1) % exactKeys.size())
+            if (exactKeys[slot] == key) return exactIndex[slot];
+        return cube[(r >> 3) << 10 | (g >> 3) << 5 | b >> 3];
+    }
+
+    // A 5-5-5 pixel: its cube cell is its own colour, widened to 8 bits.
+    std::uint8_t of555(unsigned v) const {
+        const unsigned r = v >> 10 & 31, g = v >> 5 & 31, b = v & 31;
+        if (defaultPalette)
+            return of(static_cast<unsigned>(widen5(r)), static_cast<unsigned>(widen5(g)), static_cast<unsigned>(widen5(b)));
+        return cube[r << 10 | g << 5 | b];
+    }
+};
+
+// Turns one DIB row of any layout but 8 bits into one index per pixel.
+void rowIndices(const std::uint8_t* row, int bitCount, const NearestColour& nearest, std::span<std::uint8_t> out) {
+    const std::size_t width = out.size();
+    switch (bitCount) {
+    case 1:
+        for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(row[x / 8] >> (7 - x % 8) & 1);
+        break;
+    case 4:
+        for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(row[x / 2] >> (x % 2 ? 0 : 4) & 15);
+        break;
+    case 16:
+        for (std::size_t x = 0; x < width; ++x) out[x] = nearest.of555(unsigned{row[2 * x]} | unsigned{row[2 * x + 1]} << 8);
+        break;
+    default: {  // 24 and 32 bits: blue, green, red (, unused)
+        const std::size_t step = static_cast<std::size_t>(bitCount) / 8;
+        for (std::size_t x = 0; x < width; ++x, row += step) out[x] = nearest.of(row[2], row[1], row[0]);
+        break;
+    }
+    }
+}
+
+// Bytes 0 to 799: screen, colour table, control extension, image descriptor
+// and the minimum code size.
+std::array<std::uint8_t, 800> buildHead(const Picture& picture, const ColourTable& table, int transparentGif,
+                                        std::uint8_t transparent) {
+    std::array<std::uint8_t, 800> head{};
+    std::uint8_t* p = head.data();
+    const auto width = static_cast<std::uint16_t>(picture.width);
+    const auto height = static_cast<std::uint16_t>(picture.height);
+    std::memcpy(p, "GIF89a", 6);
+    storeU16(p + 6, width);
+    storeU16(p + 8, height);
+    p[10] = 0xF7;
+    p[11] = 0;
+    p[12] = 0x31;
+    std::memcpy(p + 13, table.data(), table.size());
+    const std::uint8_t control[8] = {0x21, 0xF9, 4, static_cast<std::uint8_t>(transparentGif ? 1 : 0), 0, 0,
+                                     transparent, 0};
+    std::memcpy(p + 781, control, sizeof control);
+    p[789] = 0x2C;
+    storeU16(p + 794, width);
+    storeU16(p + 796, height);
+    p[798] = 0;
+    p[799] = static_cast<std::uint8_t>(minimumCodeSize);
+    return head;
+}
+
+// The whole file's length, so small files get a small buffer.
+std::uint64_t fileLength(const Picture& picture) {
+    const std::uint64_t pixels = std::uint64_t(static_cast<std::uint32_t>(picture.width)) * static_cast<std::uint32_t>(picture.height);
+    const std::uint64_t clears = pixels == 0 ? 0 : (pixels - 1) / clearLimit;
+    const std::uint64_t bytes = (9 * (pixels + clears + 1) + 7) / 8;
+    return 802 + bytes + (bytes + 254) / 255;
+}
+
+// Everything after the head goes through the packer.
+void writeImageData(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest,
+                    GifCodeStream& stream, GifSink& sink) {
+    reset(stream);
+    stream.clearCode = clearCode;
+    stream.clearLimit = clearLimit;
+    const auto width = static_cast<std::size_t>(picture.width);
+    std::vector<std::uint8_t> indices(layout.bitCount == 8 ? 0 : width);
+    for (std::int32_t r = picture.height - 1; r >= 0; --r) {
+        const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
+        if (layout.bitCount == 8) {
+            putLiteralCodes(stream, sink, std::span(row, width));
+        } else {
+            rowIndices(row, layout.bitCount, nearest, indices);
+            putLiteralCodes(stream, sink, indices);
+        }
+    }
+    finish(stream, sink, endCode, codeWidth);
+    const std::uint8_t tail[2] = {0, 0x3B};  // block terminator, trailer
+    sinkWrite(sink, tail, sizeof tail);
+}
+
+}  // namespace
+
+int writeGif(const Picture& picture, const char* path, int transparentGif, TransparentColour transparentColour,
+             std::string* why) {
+    PixelLayout layout;
+    if (!checkPicture(picture, layout, why)) return 0;
+    if (!path || !*path) return fail(why, "no file name to save to");
+
+    const ColourTable table = buildColourTable(picture);
+    NearestColour nearest;
+    if (layout.bitCount > 8) nearest.build(picture, table);
+    const auto head = buildHead(picture, table, transparentGif, transparentIndex(table, transparentColour));
+
+    const std::string target = path;
+    std::string tempPath;
+    FilePtr file = createFileBeside(target, tempPath);
+    if (!file) return fail(why, "cannot create the GIF file");
+
+    GifSink sink;
+    sink.file = file.get();
+    sink.flushAt = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), sink.flushAt));
+    bool written = true;
+    try {
+        sink.bytes.reserve(sink.flushAt + 512);
+        sinkWrite(sink, head.data(), head.size());
+        GifCodeStream stream;
+        writeImageData(picture, layout, nearest, stream, sink);
+    } catch (const std::bad_alloc&) {
+        written = false;
+    }
+    written = written && sinkFlush(sink) && std::fflush(file.get()) == 0;
+    const bool closed = std::fclose(file.release()) == 0;
+    if (!written || !closed) {
+        std::remove(tempPath.c_str());
+        return fail(why, "disk full or write error while writing the GIF");
+    }
+    if (!replaceFile(tempPath, target)) {
+        std::remove(tempPath.c_str());
+        return fail(why, "cannot replace the GIF file");
+    }
+    return 1;
 }
 
 }  // namespace quolb

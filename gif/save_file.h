@@ -1,0 +1,19 @@
+// Saving without destroying what was there: the new content goes to a fresh
+// file beside the target and replaces the target only once it is complete.
+// Paths are narrow strings in the system's code page, as fopen takes them.
+#pragma once
+
+#include <string>
+
+#include "file_io.h"
+
+namespace quolb {
+
+// Creates a new, empty file in the folder of `target`, under a name no other
+// file has, and opens it for binary writing. `tempPath` gets its name.
+FilePtr createFileBeside(const std::string& target, std::string& tempPath);
+
+// Renames `from` to `to`, replacing a file already at `to` in one step.
+bool replaceFile(const std::string& from, const std::string& to);
+
+}  // namespace quolb
