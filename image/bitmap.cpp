@@ -22,7 +22,8 @@
 //
 // Compression: BI_RGB (0) rows as stored; BI_RLE8 (1) and BI_RLE4 (2) runs of
 // (count, value) with escapes 0 end of line, 1 end of bitmap, 2 delta (dx,
-// dy), n >= 3 an absolute run of n pixels padded to an even byte count;
+// dy), n >= 3 an absolute run of n pixels padded to an even byte count; runs
+// may reach into a row's padding but not past it, nor past the last row;
 // BI_BITFIELDS 16- and 32-bit pixels with masks. JPEG and PNG are refused.
 //
 // The loaded DIB is always the plain form: a 40-byte header, bottom-up rows,
@@ -180,7 +181,11 @@ int decodeRle(Picture& picture, std::span<const std::uint8_t> data, const Bitmap
     const std::int64_t stride = dibStride(layout.header.biBitCount, width);
     std::int64_t x = 0;
     std::int64_t y = 0;
+    // Writers encode whole padded rows, so a run may fill the padding; only
+    // the pixels inside the width are kept.
+    const std::int64_t rowCapacity = fourBit ? 2 * stride : stride;
     auto put = [&](std::int64_t at, std::uint8_t index) {
+        if (at >= width) return;
         std::uint8_t* row = rowStart(picture, stride, layout.topDown ? height - 1 - y : y);
         if (!fourBit) {
             row[at] = index;
@@ -192,7 +197,7 @@ int decodeRle(Picture& picture, std::span<const std::uint8_t> data, const Bitmap
     };
     auto fits = [&](std::int64_t count) {
         if (y >= height) return fail(why, "RLE run goes past the end of the picture");
-        if (x + count > width) return fail(why, "RLE run goes past the end of the row");
+        if (x + count > rowCapacity) return fail(why, "RLE run goes past the end of the row");
         return 1;
     };
     const char* const endsEarly = "RLE data ends without an end-of-bitmap code";
@@ -224,7 +229,7 @@ int decodeRle(Picture& picture, std::span<const std::uint8_t> data, const Bitmap
             std::uint8_t dx = 0;
             std::uint8_t dy = 0;
             if (!r.readU8(dx) || !r.readU8(dy)) return fail(why, endsEarly);
-            if (x + dx > width) return fail(why, "RLE run goes past the end of the row");
+            if (x + dx > rowCapacity) return fail(why, "RLE run goes past the end of the row");
             if (y + dy > height) return fail(why, "RLE run goes past the end of the picture");
             x += dx;
             y += dy;
