@@ -1,9 +1,286 @@
+// Compressed containers, as this program reads them.
+//
+// A container holds one TIM picture, its first byte (0x10) ending the header
+// and the rest of the picture compressed. Two header forms:
+//   "TIM" form, 9 bytes: "TIM", mode byte (1 means mode 3), 4 bytes not
+//   used, 0x10.
+//   "LZSS-bu2" form, 17 bytes: "LZSS-bu2", 2 bytes not used, "M" or "L",
+//   mode byte, 4 bytes not used, 0x10.
+// The payload is a run of groups: a flag byte, then up to eight items read
+// from its bit 7 down; a clear bit is one literal byte, a set bit a
+// back-reference of two bytes b1, b2:
+//   mode 0: window 256,  offset b1,                 length b2
+//   mode 1: window 256,  offset b1,                 length b2 + 2
+//   mode 2: window 4096, offset b1 * 16 + (b2 >> 4), length (b2 & 15) + 2
+//   mode 3: window 4096, offset b1 * 16 + (b2 >> 4), length b2 & 15
+// A back-reference at output position k copies, one byte at a time and
+// forward (so an overlapping copy repeats), from max(k - window, -1) +
+// offset. The output is one flat area of 300,000 bytes, never a ring.
+// Decoded byte 3 is the TIM flags' low byte (9 = 8-bit, 8 = 4-bit); the TIM
+// data from the CLUT block on starts at decoded byte 7.
+#include "container.h"
+
+#include <algorithm>
+#include <cstring>
+#include <memory>
+#include <vector>
+
 #include "loaders.h"
+#include "tim.h"
 
 namespace quolb {
+namespace {
 
-int loadContainerFile(Picture&, std::FILE*, std::int64_t, std::string* why) {
-    return fail(why, "compressed containers are not supported yet");
+constexpr std::uint8_t timFirstByte = 0x10;
+constexpr std::size_t timFormHeader = 9;
+constexpr std::size_t bu2FormHeader = 17;
+constexpr std::size_t readChunk = std::size_t{1} << 20;
+
+const char* const outputOverflow = "compressed data decodes to more than 300000 bytes";
+const char* const referenceBeforeStart = "back-reference before the start of the output";
+const char* const referencePastEnd = "back-reference past the bytes decoded so far";
+
+struct ContainerHeader {
+    ContainerForm form = ContainerForm::unknown;
+    int mode = -1;
+    std::size_t size = 0;
+};
+
+// Tells the header form from the item's first bytes; a header cut short by
+// the end of the item does not match.
+int readContainerHeader(std::span<const std::uint8_t> item, ContainerHeader& header, std::string* why) {
+    if (item.size() >= 3 && std::memcmp(item.data(), "TIM", 3) == 0) {
+        if (item.size() < timFormHeader) return fail(why, "container header is cut short");
+        if (item[8] != timFirstByte) return fail(why, "\"TIM\" container header does not end in 0x10");
+        header = {ContainerForm::tim, item[3] == 1 ? 3 : item[3], timFormHeader};
+        return 1;
+    }
+    if (item.size() < 8 || std::memcmp(item.data(), "LZSS-bu2", 8) != 0)
+        return fail(why, "not a compressed container (unknown header)");
+    if (item.size() < bu2FormHeader) return fail(why, "container header is cut short");
+    if (item[10] != 'M' && item[10] != 'L')
+        return fail(why, "\"LZSS-bu2\" container header has neither \"M\" nor \"L\" at byte 10");
+    if (item[16] != timFirstByte) return fail(why, "\"LZSS-bu2\" container header does not end in 0x10");
+    header = {ContainerForm::lzssBu2, item[11], bu2FormHeader};
+    return 1;
+}
+
+// The output area with room for the decoder's wide copies; not zeroed, since
+// only decoded bytes are ever read from it.
+std::unique_ptr<std::uint8_t[]> makeOutputArea() {
+    return std::unique_ptr<std::uint8_t[]>(new std::uint8_t[lzssOutputSize + lzssSlack]);
+}
+
+// Hands the decoded TIM picture (without its first byte) to its conversion.
+int handOver(Picture& picture, const std::uint8_t* output, std::size_t decoded, std::string* why) {
+    if (decoded < 4) return fail(why, "compressed data is too short to hold a TIM picture");
+    const std::span<const std::uint8_t> data(output + std::min<std::size_t>(7, decoded),
+                                             decoded - std::min<std::size_t>(7, decoded));
+    if (output[3] == 9) return decodeTim8(picture, data, why);
+    if (output[3] == 8) return decodeTim4(picture, data, why);
+    return fail(why, "compressed data is not an 8-bit or 4-bit TIM picture");
+}
+
+template <int Mode>
+std::size_t feedMode(LzssDecoder& d, std::span<const std::uint8_t> input, bool last) {
+    constexpr std::size_t window = Mode < 2 ? 256 : 4096;
+    const std::uint8_t* p = input.data();
+    const std::uint8_t* const end = p + input.size();
+    std::uint8_t* const out = d.output;
+    const std::size_t capacity = d.capacity;
+    std::size_t k = d.written;
+    unsigned flags = d.flags;
+    int bits = d.flagBits;
+
+    for (;;) {
+        if (bits == 0) {
+            if (p == end) break;
+            flags = *p++;
+            bits = 8;
+            // A group of eight literals is one copy.
+            if (flags == 0 && end - p >= 8 && capacity - k >= 8) {
+                std::memcpy(out + k, p, 8);
+                k += 8;
+                p += 8;
+                bits = 0;
+                continue;
+            }
+        }
+        if (p == end) break;
+        if ((flags & 0x80) == 0) {
+            if (k == capacity) {
+                d.error = outputOverflow;
+                break;
+            }
+            out[k++] = *p++;
+        } else {
+            if (end - p < 2) {
+                if (!last) break;  // its second byte comes with the next piece
+                p = end;           // no second byte will come: dropped
+                bits = 1;
+            } else {
+                const unsigned b1 = p[0];
+                const unsigned b2 = p[1];
+                p += 2;
+                std::size_t offset = 0;
+                std::size_t length = 0;
+                if constexpr (Mode < 2) {
+                    offset = b1;
+                    length = Mode == 0 ? b2 : b2 + 2;
+                } else {
+                    offset = b1 * 16 + (b2 >> 4);
+                    length = Mode == 2 ? (b2 & 15) + 2 : b2 & 15;
+                }
+                if (length != 0) {
+                    // max(k - window, -1) + offset, kept unsigned: the base is
+                    // k + 1 - window or, early on, 0 with the offset one short.
+                    if (k + 1 < window && offset == 0) {
+                        d.error = referenceBeforeStart;
+                        break;
+                    }
+                    const std::size_t source = k + 1 >= window ? k - window + offset : offset - 1;
+                    if (source >= k) {
+                        d.error = referencePastEnd;
+                        break;
+                    }
+                    if (length > capacity - k) {
+                        d.error = outputOverflow;
+                        break;
+                    }
+                    const std::size_t distance = k - source;
+                    std::uint8_t* to = out + k;
+                    const std::uint8_t* from = out + source;
+                    if (distance >= 8) {
+                        // Eight bytes at a time stay behind the write position,
+                        // so this equals the byte-by-byte copy; the last chunk
+                        // may run into the slack past the area.
+                        for (std::size_t t = 0; t < length; t += 8) std::memcpy(to + t, from + t, 8);
+                    } else {
+                        for (std::size_t t = 0; t < length; ++t) to[t] = from[t];
+                    }
+                    k += length;
+                }
+            }
+        }
+        flags <<= 1;
+        --bits;
+    }
+    d.written = k;
+    d.flags = flags & 0xFF;
+    d.flagBits = bits;
+    return static_cast<std::size_t>(p - input.data());
+}
+
+}  // namespace
+
+std::size_t feedLzss(LzssDecoder& decoder, std::span<const std::uint8_t> input, bool last) {
+    if (decoder.error) return 0;
+    switch (decoder.mode) {
+    case 0: return feedMode<0>(decoder, input, last);
+    case 1: return feedMode<1>(decoder, input, last);
+    case 2: return feedMode<2>(decoder, input, last);
+    case 3: return feedMode<3>(decoder, input, last);
+    default: decoder.error = "compression mode is not supported"; return 0;
+    }
+}
+
+std::int64_t expandLzss(std::span<const std::uint8_t> payload, int mode, std::span<std::uint8_t> output,
+                        std::size_t capacity, std::string* why) {
+    if (output.size() < capacity + lzssSlack) {
+        fail(why, "output area is too small");
+        return -1;
+    }
+    LzssDecoder decoder;
+    decoder.mode = mode;
+    decoder.output = output.data();
+    decoder.capacity = capacity;
+    feedLzss(decoder, payload, true);
+    if (decoder.error) {
+        fail(why, decoder.error);
+        return -1;
+    }
+    return static_cast<std::int64_t>(decoder.written);
+}
+
+namespace {
+
+int unsupportedMode(int mode, std::string* why) {
+    return fail(why, "compression mode " + std::to_string(mode) + " is not supported");
+}
+
+}  // namespace
+
+int decodeLzss(Picture& picture, std::span<const std::uint8_t> payload, int mode, std::string* why) {
+    if (mode < 0 || mode > 3) return unsupportedMode(mode, why);
+    const auto area = makeOutputArea();
+    const std::int64_t decoded =
+        expandLzss(payload, mode, std::span(area.get(), lzssOutputSize + lzssSlack), lzssOutputSize, why);
+    if (decoded < 0) return 0;
+    return handOver(picture, area.get(), static_cast<std::size_t>(decoded), why);
+}
+
+int loadContainer(Picture& picture, std::span<const std::uint8_t> item, ContainerInfo* info, std::string* why) {
+    ContainerHeader header;
+    if (!readContainerHeader(item, header, why)) return 0;
+    if (info) *info = {header.form, header.mode};
+    decodeLzss(picture, item.subspan(header.size), header.mode, why);
+    return 1;
+}
+
+int loadContainer(Picture& picture, std::FILE* file, std::int64_t itemLength, ContainerInfo* info,
+                  std::string* why) {
+    // The item is read in pieces of at most readChunk bytes, so a long
+    // payload (zero-length copies can make one arbitrarily long) never needs
+    // more memory than one piece and the output area.
+    std::int64_t unread = std::max<std::int64_t>(itemLength, 0);
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::max<std::int64_t>(std::min<std::int64_t>(unread, readChunk), 2)));
+    std::size_t held = 0;
+    std::size_t at = 0;
+    const auto readMore = [&] {
+        const std::size_t want = static_cast<std::size_t>(
+            std::min<std::int64_t>(unread, static_cast<std::int64_t>(buffer.size() - held)));
+        const std::size_t got = want ? std::fread(buffer.data() + held, 1, want, file) : 0;
+        held += got;
+        unread = got < want ? 0 : unread - static_cast<std::int64_t>(got);  // a short file ends the item
+    };
+    readMore();
+
+    ContainerHeader header;
+    if (!readContainerHeader(std::span(buffer.data(), held), header, why)) return 0;
+    if (info) *info = {header.form, header.mode};
+    if (header.mode > 3) {
+        unsupportedMode(header.mode, why);
+        return 1;
+    }
+
+    const auto area = makeOutputArea();
+    LzssDecoder decoder;
+    decoder.mode = header.mode;
+    decoder.output = area.get();
+    decoder.capacity = lzssOutputSize;
+    at = header.size;
+    for (;;) {
+        const bool last = unread == 0;
+        at += feedLzss(decoder, std::span(buffer.data() + at, held - at), last);
+        if (decoder.error || last) break;
+        // Keep the half of a back-reference that waits for its second byte.
+        std::memmove(buffer.data(), buffer.data() + at, held - at);
+        held -= at;
+        at = 0;
+        readMore();
+    }
+    if (decoder.error) {
+        fail(why, decoder.error);
+        return 1;
+    }
+    handOver(picture, area.get(), decoder.written, why);
+    return 1;
+}
+
+int loadContainerFile(Picture& picture, std::FILE* file, std::int64_t fileLength, std::string* why) {
+    picture.archiveOffset = 0;
+    return loadContainer(picture, file, fileLength, nullptr, why) == 1 && !picture.dib.empty();
 }
 
 }  // namespace quolb

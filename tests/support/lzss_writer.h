@@ -1,0 +1,35 @@
+// A small LZSS compressor for the tests: it writes payloads in every mode and
+// containers in both header forms, so decoding can be checked by round trip.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <vector>
+
+namespace quolb::test {
+
+// One payload item: a literal byte, or a back-reference's two bytes.
+struct LzssToken {
+    bool reference = false;
+    std::uint8_t b1 = 0;
+    std::uint8_t b2 = 0;
+};
+inline LzssToken literal(std::uint8_t byte) { return {false, byte, 0}; }
+inline LzssToken reference(std::uint8_t b1, std::uint8_t b2) { return {true, b1, b2}; }
+
+// Groups tokens under flag bytes, eight to a group.
+std::vector<std::uint8_t> packLzss(std::span<const LzssToken> tokens);
+
+// Compresses `data` in `mode` (0 to 3) with greedy matching.
+std::vector<LzssToken> compressTokens(std::span<const std::uint8_t> data, int mode);
+std::vector<std::uint8_t> compressLzss(std::span<const std::uint8_t> data, int mode);
+
+// Containers holding a whole TIM file (which starts with 0x10). `modeByte` is
+// written as given (in the "TIM" form 1 means mode 3); `compressMode` is the
+// mode the payload is compressed in.
+std::vector<std::uint8_t> timFormContainer(std::span<const std::uint8_t> timFile, std::uint8_t modeByte,
+                                           int compressMode);
+std::vector<std::uint8_t> bu2FormContainer(std::span<const std::uint8_t> timFile, std::uint8_t modeByte,
+                                           char letter = 'M');
+
+}  // namespace quolb::test
