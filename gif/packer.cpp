@@ -5,18 +5,29 @@
 
 namespace quolb {
 
+std::uint8_t* sinkReserve(GifSink& sink, std::size_t count) {
+    if (sink.file && sink.used + count > sink.capacity) sinkFlush(sink);
+    if (sink.used + count > sink.capacity) {
+        const std::size_t capacity = std::max(sink.used + count, 2 * sink.capacity);
+        auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+        if (sink.used) std::memcpy(grown.get(), sink.buffer.get(), sink.used);
+        sink.buffer = std::move(grown);
+        sink.capacity = capacity;
+    }
+    return sink.buffer.get() + sink.used;
+}
+
 void sinkWrite(GifSink& sink, const std::uint8_t* data, std::size_t count) {
-    if (sink.failed) return;
-    sink.bytes.insert(sink.bytes.end(), data, data + count);
-    if (sink.file && sink.bytes.size() >= sink.flushAt) sinkFlush(sink);
+    if (count == 0) return;
+    std::memcpy(sinkReserve(sink, count), data, count);
+    sinkCommit(sink, count);
 }
 
 bool sinkFlush(GifSink& sink) {
-    if (!sink.file || sink.failed) return !sink.failed;
-    if (!sink.bytes.empty() &&
-        std::fwrite(sink.bytes.data(), 1, sink.bytes.size(), sink.file) != sink.bytes.size())
+    if (!sink.file) return true;
+    if (sink.used && !sink.failed && std::fwrite(sink.buffer.get(), 1, sink.used, sink.file) != sink.used)
         sink.failed = true;
-    sink.bytes.clear();
+    sink.used = 0;
     return !sink.failed;
 }
 
@@ -71,41 +82,15 @@ void finish(GifCodeStream& stream, GifSink& sink, int endCode, int width) {
 
 namespace {
 
-// Raw stream bytes are packed into a staging area and cut into sub-blocks
-// from there; the slack takes the 8-byte stores that run past the last byte.
-constexpr std::size_t stageSize = 8192;
-constexpr std::size_t stageSlack = 16;
-// Codes are packed in runs of at most this many, whatever the clear limit,
-// so that one run and its clear code always fit the staging area.
-constexpr std::size_t runCodesMax = 1536;
-constexpr std::size_t runBytesMax = ((runCodesMax + 1) * 9 + 7) / 8 + 1;
-
-// Moves raw stream bytes into sub-blocks: whole 255-byte blocks go to the
-// sink straight from `data`, the rest through stream.block.
-void putBytes(GifCodeStream& stream, GifSink& sink, const std::uint8_t* data, std::size_t count) {
-    while (count > 0) {
-        if (stream.blockLength == 0 && count >= 255) {
-            std::uint8_t framed[256];
-            framed[0] = 255;
-            std::memcpy(framed + 1, data, 255);
-            sinkWrite(sink, framed, sizeof framed);
-            data += 255;
-            count -= 255;
-            continue;
-        }
-        const std::size_t room = 255 - static_cast<std::size_t>(stream.blockLength);
-        const std::size_t take = std::min(count, room);
-        std::memcpy(stream.block.data() + stream.blockLength, data, take);
-        stream.blockLength += static_cast<std::int32_t>(take);
-        data += take;
-        count -= take;
-        if (stream.blockLength == 255) flushBlock(stream, sink);
-    }
-}
+// Codes are packed in chunks of at most this many, straight into the sink's
+// buffer, so one chunk's bytes (with a clear code before every code at
+// worst, the length bytes and the 8-byte stores' overrun) have a bounded size.
+constexpr std::size_t chunkCodesMax = 1u << 16;
+constexpr std::size_t chunkBytesMax(std::size_t codes) { return 3 * codes + 256 + 16; }
 
 struct BitPacker {
     std::uint64_t accumulator;
-    unsigned bitCount;  // 0 to 7 between groups
+    unsigned bitCount;  // 0 to 7 between puts
     std::uint8_t* out;
 
     // Adds up to 56 bits: with at most 7 pending they fit the 64-bit
@@ -126,34 +111,68 @@ inline std::uint64_t sixCodes(const std::uint8_t* c) {
            std::uint64_t{c[3]} << 27 | std::uint64_t{c[4]} << 36 | std::uint64_t{c[5]} << 45;
 }
 
+// The sub-block being filled in the sink's buffer: its length byte, then its
+// data. A put adds at most 7 bytes, so once the data reaches 255 bytes the
+// few past them move up by one to make room for the next length byte.
+struct BlockCutter {
+    std::uint8_t* lengthByte;
+
+    std::uint8_t* data() const { return lengthByte + 1; }
+    void cutWhenFull(BitPacker& packer) {
+        if (packer.out - data() < 255) return;
+        std::uint8_t* next = data() + 255;
+        std::memmove(next + 1, next, static_cast<std::size_t>(packer.out - next));
+        *lengthByte = 255;
+        lengthByte = next;
+        ++packer.out;
+    }
+};
+
 }  // namespace
 
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes) {
-    std::uint8_t stage[stageSize + stageSlack];
-    BitPacker packer{stream.accumulator, static_cast<unsigned>(stream.bitCount), stage};
     const std::uint8_t* next = codes.data();
     std::size_t left = codes.size();
     while (left > 0) {
-        if (stream.codesSinceClear >= stream.clearLimit) {
-            packer.put(static_cast<std::uint64_t>(stream.clearCode), 9);
-            stream.codesSinceClear = 0;
+        // The held partial sub-block moves into the buffer and back out at
+        // the end, so the record is left as putCode would leave it.
+        std::size_t chunk = std::min(left, chunkCodesMax);
+        left -= chunk;
+        std::uint8_t* const start = sinkReserve(sink, chunkBytesMax(chunk));
+        BlockCutter cutter{start};
+        const auto held = static_cast<std::size_t>(stream.blockLength);
+        std::memcpy(cutter.data(), stream.block.data(), held);
+        BitPacker packer{stream.accumulator, static_cast<unsigned>(stream.bitCount), cutter.data() + held};
+
+        while (chunk > 0) {
+            if (stream.codesSinceClear >= stream.clearLimit) {
+                packer.put(static_cast<std::uint64_t>(stream.clearCode), 9);
+                cutter.cutWhenFull(packer);
+                stream.codesSinceClear = 0;
+            }
+            const std::int64_t due = std::int64_t{stream.clearLimit} - stream.codesSinceClear;
+            const std::size_t run = std::min(chunk, static_cast<std::size_t>(std::max<std::int64_t>(due, 1)));
+            std::size_t i = 0;
+            for (; i + 6 <= run; i += 6) {
+                packer.put(sixCodes(next + i), 54);
+                cutter.cutWhenFull(packer);
+            }
+            for (; i < run; ++i) {
+                packer.put(next[i], 9);
+                cutter.cutWhenFull(packer);
+            }
+            next += run;
+            chunk -= run;
+            stream.codesSinceClear += static_cast<std::int32_t>(run);
         }
-        const std::int64_t due = std::int64_t{stream.clearLimit} - stream.codesSinceClear;
-        const std::size_t run = std::min({left, runCodesMax, static_cast<std::size_t>(std::max<std::int64_t>(due, 1))});
-        std::size_t i = 0;
-        for (; i + 6 <= run; i += 6) packer.put(sixCodes(next + i), 54);
-        for (; i < run; ++i) packer.put(next[i], 9);
-        next += run;
-        left -= run;
-        stream.codesSinceClear += static_cast<std::int32_t>(run);
-        const auto used = static_cast<std::size_t>(packer.out - stage);
-        if (used + runBytesMax > stageSize || left == 0) {
-            putBytes(stream, sink, stage, used);
-            packer.out = stage;
-        }
+
+        const auto partial = static_cast<std::size_t>(packer.out - cutter.data());
+        std::memcpy(stream.block.data(), cutter.data(), partial);
+        stream.blockLength = static_cast<std::int32_t>(partial);
+        stream.accumulator = static_cast<std::uint32_t>(packer.accumulator);
+        stream.bitCount = static_cast<std::int32_t>(packer.bitCount);
+        sinkCommit(sink, static_cast<std::size_t>(cutter.lengthByte - start));
     }
-    stream.accumulator = static_cast<std::uint32_t>(packer.accumulator);
-    stream.bitCount = static_cast<std::int32_t>(packer.bitCount);
 }
 
 }  // namespace quolb

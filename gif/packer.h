@@ -8,26 +8,31 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <span>
-#include <vector>
 
 namespace quolb {
 
-// Where the packed bytes go: gathered in `bytes` and handed to `file` in
-// large writes. Without a file every byte stays in `bytes` (for tests).
-// A short write sets `failed`; later writes are then dropped.
+// Where the packed bytes go: gathered in one buffer and handed to `file` in
+// large writes. Without a file every byte stays in the buffer (for tests).
+// A short write sets `failed`; later bytes are then dropped.
 struct GifSink {
     std::FILE* file = nullptr;
-    std::vector<std::uint8_t> bytes;
-    std::size_t flushAt = 1u << 20;
+    std::unique_ptr<std::uint8_t[]> buffer;
+    std::size_t used = 0;
+    std::size_t capacity = 0;
     bool failed = false;
 };
 
-// Appends bytes to the sink, writing the gathered bytes to the file once
-// they reach flushAt.
+// Room for `count` more bytes at the end of the buffer, after writing out or
+// growing it as needed; sinkCommit then adds what was placed there.
+std::uint8_t* sinkReserve(GifSink& sink, std::size_t count);
+inline void sinkCommit(GifSink& sink, std::size_t count) { sink.used += count; }
 void sinkWrite(GifSink& sink, const std::uint8_t* data, std::size_t count);
 // Writes everything gathered to the file. Returns false when any write failed.
 bool sinkFlush(GifSink& sink);
+// The bytes gathered and not yet written out.
+inline std::span<const std::uint8_t> sinkBytes(const GifSink& sink) { return {sink.buffer.get(), sink.used}; }
 
 struct GifCodeStream {
     std::uint32_t accumulator = 0;           // pending bits, oldest in bit 0

@@ -26,7 +26,7 @@ namespace {
 std::atomic<unsigned> tempCounter{0};
 
 // Opens `path` only if no file of that name exists yet.
-FilePtr openNewFile(const std::string& path) {
+FilePtr openNewFile(const std::string& path, [[maybe_unused]] const std::string& target) {
 #ifdef _WIN32
     int fd = -1;
     if (_sopen_s(&fd, path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYNO,
@@ -37,6 +37,8 @@ FilePtr openNewFile(const std::string& path) {
 #else
     const int fd = ::open(path.c_str(), O_CREAT | O_EXCL | O_WRONLY | O_CLOEXEC, 0666);
     if (fd < 0) return nullptr;
+    struct stat old {};
+    if (::stat(target.c_str(), &old) == 0 && S_ISREG(old.st_mode)) ::fchmod(fd, old.st_mode & 07777);
     std::FILE* file = ::fdopen(fd, "wb");
     if (!file) ::close(fd);
 #endif
@@ -53,13 +55,23 @@ unsigned processId() {
 
 }  // namespace
 
+bool isSpecialFile(const std::string& target) {
+#ifdef _WIN32
+    struct _stat64 status {};
+    return _stat64(target.c_str(), &status) == 0 && (status.st_mode & _S_IFMT) != _S_IFREG;
+#else
+    struct stat status {};
+    return ::stat(target.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
+#endif
+}
+
 FilePtr createFileBeside(const std::string& target, std::string& tempPath) {
     const auto clock = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
     for (int attempt = 0; attempt < 100; ++attempt) {
         char suffix[48];
         std::snprintf(suffix, sizeof suffix, ".%x-%x-%x.tmp", processId(), clock, tempCounter++);
         tempPath = target + suffix;
-        FilePtr file = openNewFile(tempPath);
+        FilePtr file = openNewFile(tempPath, target);
         if (file) return file;
         if (errno != EEXIST) break;
     }

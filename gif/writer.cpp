@@ -25,6 +25,7 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "byte_reader.h"
@@ -264,17 +265,22 @@ int writeGif(const Picture& picture, const char* path, int transparentGif, Trans
     if (layout.bitCount > 8) nearest.build(picture, table);
     const auto head = buildHead(picture, table, transparentGif, transparentIndex(table, transparentColour));
 
+    // A new file beside the target replaces it only once complete, so a
+    // failed save leaves the old file whole. Devices and pipes are written
+    // in place: there is nothing to keep and they must not be replaced.
     const std::string target = path;
+    const bool inPlace = isSpecialFile(target);
     std::string tempPath;
-    FilePtr file = createFileBeside(target, tempPath);
+    FilePtr file = inPlace ? openFile(path, "wb") : createFileBeside(target, tempPath);
     if (!file) return fail(why, "cannot create the GIF file");
 
     GifSink sink;
     sink.file = file.get();
-    sink.flushAt = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), sink.flushAt));
+    std::setvbuf(sink.file, nullptr, _IONBF, 0);  // the sink already writes in large pieces
     bool written = true;
     try {
-        sink.bytes.reserve(sink.flushAt + 512);
+        sink.capacity = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), 1u << 20));
+        sink.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(sink.capacity);
         sinkWrite(sink, head.data(), head.size());
         GifCodeStream stream;
         writeImageData(picture, layout, nearest, stream, sink);
@@ -284,10 +290,10 @@ int writeGif(const Picture& picture, const char* path, int transparentGif, Trans
     written = written && sinkFlush(sink) && std::fflush(file.get()) == 0;
     const bool closed = std::fclose(file.release()) == 0;
     if (!written || !closed) {
-        std::remove(tempPath.c_str());
+        if (!inPlace) std::remove(tempPath.c_str());
         return fail(why, "disk full or write error while writing the GIF");
     }
-    if (!replaceFile(tempPath, target)) {
+    if (!inPlace && !replaceFile(tempPath, target)) {
         std::remove(tempPath.c_str());
         return fail(why, "cannot replace the GIF file");
     }

@@ -26,12 +26,17 @@ Bytes randomCodes(std::mt19937& random, std::size_t count) {
     return codes;
 }
 
+Bytes bytesOf(const GifSink& sink) {
+    const auto bytes = sinkBytes(sink);
+    return Bytes(bytes.begin(), bytes.end());
+}
+
 Bytes packOneByOne(const Bytes& codes, int clearLimit = 253) {
     GifCodeStream stream = freshStream(clearLimit);
     GifSink sink;
     for (const std::uint8_t code : codes) putCode(stream, sink, code, 9);
     finish(stream, sink, 257, 9);
-    return sink.bytes;
+    return bytesOf(sink);
 }
 
 TEST(PackerOperations, BitsGoOutLeastSignificantFirst) {
@@ -44,22 +49,22 @@ TEST(PackerOperations, BitsGoOutLeastSignificantFirst) {
     EXPECT_EQ(stream.block[1], 0x06);
     EXPECT_EQ(stream.bitCount, 2);
     EXPECT_EQ(stream.accumulator, 0u);
-    EXPECT_TRUE(sink.bytes.empty());
+    EXPECT_EQ(sink.used, 0u);
 }
 
 TEST(PackerOperations, The255thByteWritesTheSubBlock) {
     GifCodeStream stream = freshStream();
     GifSink sink;
     for (int i = 0; i < 254; ++i) putByte(stream, sink, static_cast<std::uint8_t>(i));
-    EXPECT_TRUE(sink.bytes.empty());
+    EXPECT_EQ(sink.used, 0u);
     putByte(stream, sink, 0xAB);
-    ASSERT_EQ(sink.bytes.size(), 256u);
-    EXPECT_EQ(sink.bytes[0], 0xFF);
-    EXPECT_EQ(sink.bytes[1], 0);
-    EXPECT_EQ(sink.bytes[255], 0xAB);
+    ASSERT_EQ(sink.used, 256u);
+    EXPECT_EQ(sink.buffer[0], 0xFF);
+    EXPECT_EQ(sink.buffer[1], 0);
+    EXPECT_EQ(sink.buffer[255], 0xAB);
     EXPECT_EQ(stream.blockLength, 0);
     flushBlock(stream, sink);  // nothing held: no empty sub-block
-    EXPECT_EQ(sink.bytes.size(), 256u);
+    EXPECT_EQ(sink.used, 256u);
 }
 
 TEST(PackerOperations, ClearCodeComesBeforeThe254thCode) {
@@ -68,19 +73,19 @@ TEST(PackerOperations, ClearCodeComesBeforeThe254thCode) {
     for (int i = 0; i < 253; ++i) putCode(stream, sink, 0, 9);
     EXPECT_EQ(stream.codesSinceClear, 253);
     // One sub-block out, 29 bytes and 6 bits held: 253 codes, no clear code yet.
-    EXPECT_EQ(sink.bytes.size(), 256u);
+    EXPECT_EQ(sink.used, 256u);
     EXPECT_EQ(8 * (255 + stream.blockLength) + stream.bitCount, 253 * 9);
     putCode(stream, sink, 0, 9);
     EXPECT_EQ(stream.codesSinceClear, 1);
     finish(stream, sink, 257, 9);
-    EXPECT_EQ(sink.bytes, test::referenceCodeStream(Bytes(254, 0)));
+    EXPECT_EQ(bytesOf(sink), test::referenceCodeStream(Bytes(254, 0)));
 }
 
 TEST(PackerOperations, FinishAloneSendsTheEndCode) {
     GifCodeStream stream = freshStream();
     GifSink sink;
     finish(stream, sink, 257, 9);
-    EXPECT_EQ(sink.bytes, (Bytes{0x02, 0x01, 0x01}));
+    EXPECT_EQ(bytesOf(sink), (Bytes{0x02, 0x01, 0x01}));
     EXPECT_EQ(stream.bitCount, 0);
     EXPECT_EQ(stream.blockLength, 0);
 }
@@ -139,7 +144,7 @@ TEST(PackerFastPath, MatchesPutCodeForRandomRowsAndStarts) {
         ASSERT_TRUE(std::equal(fast.block.begin(), fast.block.begin() + fast.blockLength, slow.block.begin()));
         finish(slow, slowSink, 257, 9);
         finish(fast, fastSink, 257, 9);
-        ASSERT_EQ(fastSink.bytes, slowSink.bytes) << trial;
+        ASSERT_EQ(bytesOf(fastSink), bytesOf(slowSink)) << trial;
     }
 }
 
@@ -151,7 +156,7 @@ TEST(PackerFastPath, KeepsUnusualClearLimits) {
         GifSink sink;
         putLiteralCodes(stream, sink, codes);
         finish(stream, sink, 257, 9);
-        EXPECT_EQ(sink.bytes, packOneByOne(codes, limit)) << limit;
+        EXPECT_EQ(bytesOf(sink), packOneByOne(codes, limit)) << limit;
     }
 }
 
@@ -160,11 +165,12 @@ TEST(PackerSink, WritesThroughToTheFileAndReportsFailure) {
     ASSERT_NE(file, nullptr);
     GifSink sink;
     sink.file = file;
-    sink.flushAt = 100;
+    sink.buffer = std::make_unique<std::uint8_t[]>(100);
+    sink.capacity = 100;
     const Bytes data(250, 0x5A);
-    sinkWrite(sink, data.data(), data.size());
-    EXPECT_TRUE(sink.bytes.empty());
-    sinkWrite(sink, data.data(), 10);
+    sinkWrite(sink, data.data(), data.size());  // more than the buffer: it grows
+    sinkWrite(sink, data.data(), 10);           // no room left: the 250 go out
+    EXPECT_EQ(sink.used, 10u);
     EXPECT_TRUE(sinkFlush(sink));
     EXPECT_EQ(std::ftell(file), 260);
     std::fclose(file);

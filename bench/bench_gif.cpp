@@ -1,0 +1,100 @@
+// GIF writer speed on a 4096 x 4096 8-bit picture, in bytes of pixels per
+// second. The plain bit-at-a-time packer of the tests is timed for scale.
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+
+#include "support/reference_packer.h"
+#include "packer.h"
+#include "writer.h"
+
+namespace {
+
+using namespace quolb;
+
+const Picture& bigPicture() {
+    static const Picture picture = [] {
+        Picture p;
+        if (!allocateDib(p, 4096, 4096, 8, 256, nullptr)) std::abort();
+        std::mt19937 random(7);
+        for (auto it = p.dib.begin() + dibHeaderSize; it != p.dib.end(); ++it)
+            *it = static_cast<std::uint8_t>(random());
+        return p;
+    }();
+    return picture;
+}
+
+void writeTo(benchmark::State& state, const char* path) {
+    const Picture& picture = bigPicture();
+    std::string why;
+    for (auto _ : state) {
+        if (!writeGif(picture, path, 0, {}, &why)) {
+            state.SkipWithError(why.c_str());
+            break;
+        }
+    }
+    state.SetBytesProcessed(state.iterations() * std::int64_t{picture.width} * picture.height);
+}
+
+void BM_WriteGifToTmp(benchmark::State& state) {
+    writeTo(state, "/tmp/quolb-bench.gif");
+    std::remove("/tmp/quolb-bench.gif");
+}
+BENCHMARK(BM_WriteGifToTmp)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_WriteGifToDevNull(benchmark::State& state) { writeTo(state, "/dev/null"); }
+BENCHMARK(BM_WriteGifToDevNull)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The packer alone, through the fast path, into memory.
+void BM_PackLiteralCodes(benchmark::State& state) {
+    const Picture& picture = bigPicture();
+    const auto pixels = pixelRows(picture);
+    GifSink sink;
+    sinkReserve(sink, pixels.size() * 9 / 8 + pixels.size() / 200 + (1u << 20));
+    for (auto _ : state) {
+        sink.used = 0;
+        GifCodeStream stream;
+        reset(stream);
+        stream.clearCode = 256;
+        stream.clearLimit = 253;
+        putLiteralCodes(stream, sink, pixels);
+        finish(stream, sink, 257, 9);
+        benchmark::DoNotOptimize(sink.buffer.get());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(pixels.size()));
+}
+BENCHMARK(BM_PackLiteralCodes)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The reference operations, one putCode per pixel.
+void BM_PackCodeByCode(benchmark::State& state) {
+    const Picture& picture = bigPicture();
+    const auto pixels = pixelRows(picture);
+    GifSink sink;
+    sinkReserve(sink, pixels.size() * 9 / 8 + pixels.size() / 200 + (1u << 20));
+    for (auto _ : state) {
+        sink.used = 0;
+        GifCodeStream stream;
+        reset(stream);
+        stream.clearCode = 256;
+        stream.clearLimit = 253;
+        for (const std::uint8_t pixel : pixels) putCode(stream, sink, pixel, 9);
+        finish(stream, sink, 257, 9);
+        benchmark::DoNotOptimize(sink.buffer.get());
+    }
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(pixels.size()));
+}
+BENCHMARK(BM_PackCodeByCode)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The plain bit-at-a-time packer, for scale.
+void BM_PackBitByBit(benchmark::State& state) {
+    const Picture& picture = bigPicture();
+    const auto pixels = pixelRows(picture);
+    const std::vector<std::uint8_t> codes(pixels.begin(), pixels.end());
+    for (auto _ : state) benchmark::DoNotOptimize(quolb::test::referenceCodeStream(codes).data());
+    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(pixels.size()));
+}
+BENCHMARK(BM_PackBitByBit)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
+}  // namespace
