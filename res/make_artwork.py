@@ -251,9 +251,14 @@ def about_picture():
         top = fy + 17 + round(3 * math.cos((x - fx) / 5.0))
         fill_rect(img, x, top, x + 1, fy + 24, (60, 160, 70))
 
+    # The About box shows only the left part of the picture (its 175 dialog
+    # units come to about 240 to 260 pixels), so every word stays left of
+    # `shown`; the rest is gradient and wave.
+    shown = 240
+
     # Title with a gradient fill, an outline and a soft shadow.
     title = "Quolb~GIF"
-    tx = 52 + (width - 52 - text_width(title, 3)) // 2
+    tx = 50 + (shown - 50 - text_width(title, 3)) // 2
     draw_text(img, title, tx, 7, 3,
               lambda t: mix((255, 255, 255), (255, 210, 90), t),
               outline=dark, shadow=(10, 20, 60))
@@ -264,10 +269,19 @@ def about_picture():
         put(img, x, y, (140, 220, 240))
         put(img, x, y + 1, (60, 150, 200))
 
-    draw_text(img, "Version 1.0.0", width - 12 - text_width("Version 1.0.0", 2), 38, 2,
+    # Bubbles rising on the right, where the box may cut the picture off.
+    for bx, by, br in ((258, 18, 4), (276, 10, 2.5), (290, 22, 5), (270, 48, 3), (297, 52, 2)):
+        for y in range(int(by - br) - 1, int(by + br) + 2):
+            for x in range(int(bx - br) - 1, int(bx + br) + 2):
+                d = math.hypot(x - bx, y - by)
+                if br - 1 < d <= br:
+                    put(img, x, y, (170, 235, 250))
+        put(img, int(bx - br / 2), int(by - br / 2), (255, 255, 255))
+
+    draw_text(img, "Version 1.0.0", shown - 4 - text_width("Version 1.0.0", 2), 38, 2,
               (235, 240, 255), shadow=dark)
     tag = "bitmap to GIF conversion"
-    draw_text(img, tag, width - 12 - text_width(tag, 1), 58, 1,
+    draw_text(img, tag, shown - 4 - text_width(tag, 1), 58, 1,
               (255, 230, 150), shadow=dark)
     return img
 
