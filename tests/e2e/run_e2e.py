@@ -23,6 +23,7 @@ import time
 SCREEN = (1024, 768)
 OPEN_TITLES = ("開く", "Open")
 SAVE_TITLES = ("名前を付けて保存", "保存", "Save")
+ABOUT_TITLES = ("ﾊﾞｰｼﾞｮﾝ情報",)
 MAGENTA = (255, 0, 255)
 
 
@@ -379,6 +380,25 @@ def session(desktop, exe, work, screenshot):
         expect_colour(app, px, 23 + py, colours[tim_rows[py][px]], "TIM pixel %d,%d" % (px, py))
     log("TIM picture shown the right way up")
 
+    # The About box shows the "CBIT" picture from the program's resources.
+    about_table, about_rows = read_bmp8(os.path.join(desktop.env["QUOLB_SOURCE_DIR"], "res", "about.bmp"))
+    desktop.focus(app.window)
+    desktop.keys("alt+h", "v")
+    about = app.dialog(ABOUT_TITLES)
+    x, y, w, h = desktop.geometry(about)
+    corner = about_table[about_rows[0][0]]
+    found = wait_for("the About picture", lambda: desktop.grab().find(corner, (x, y, w, h)))
+    grab = desktop.grab()
+    for (px, py) in ((0, 0), (20, 20), (120, 20), (200, 45), (100, 60)):
+        want = about_table[about_rows[py][px]]
+        if grab.pixel(found[0] + px, found[1] + py) != want:
+            raise Failure("About picture pixel %d,%d is %r, want %r"
+                          % (px, py, grab.pixel(found[0] + px, found[1] + py), want))
+    desktop.focus(about)
+    desktop.keys("Return")
+    app.dialog_gone(about)
+    log("About box showed the picture and closed with OK")
+
     # Exit through the menu; the process ends with code 0.
     app.menu("e")
     try:
@@ -435,7 +455,8 @@ def main():
     env = dict(os.environ)
     env["WINEPREFIX"] = env.get("QUOLB_E2E_WINEPREFIX",
                                 os.path.join(os.path.expanduser("~"), ".cache", "quolb-wine-e2e"))
-    env["QUOLB_WINE_RUN"] = os.path.join(args.source_dir, "cmake", "wine-run")
+    env["QUOLB_SOURCE_DIR"] = os.path.abspath(args.source_dir)
+    env["QUOLB_WINE_RUN"] = os.path.join(env["QUOLB_SOURCE_DIR"], "cmake", "wine-run")
     env["WINEDEBUG"] = "-all"
     xvfb, env["DISPLAY"] = start_xvfb(env)
     desktop = Desktop(env)
