@@ -172,9 +172,38 @@ int readRows(Picture& picture, std::FILE* file, const BitmapLayout& layout, std:
     return 1;
 }
 
+// RLE data comes from the file in chunks, so a large compressed picture
+// costs no more memory than a small one.
+struct RleInput {
+    static constexpr std::size_t chunkSize = std::size_t{1} << 20;
+    // The longest code: an escape and an absolute run of 255 bytes plus padding.
+    static constexpr std::size_t longestCode = 2 + 255 + 1;
+
+    std::FILE* file = nullptr;
+    std::int64_t left = 0;  // bytes of RLE data still in the file
+    std::vector<std::uint8_t> buffer;
+    std::size_t start = 0;  // unread bytes are buffer[start, buffer.size())
+
+    // The unread bytes, holding at least one whole code unless the data ends
+    // first. False when the file cannot be read.
+    bool window(std::span<const std::uint8_t>& out) {
+        if (buffer.size() - start < longestCode && left > 0) {
+            buffer.erase(buffer.begin(), buffer.begin() + static_cast<std::ptrdiff_t>(start));
+            start = 0;
+            const std::size_t kept = buffer.size();
+            const auto more = static_cast<std::size_t>(std::min<std::int64_t>(left, chunkSize));
+            buffer.resize(kept + more);
+            if (std::fread(buffer.data() + kept, 1, more, file) != more) return false;
+            left -= static_cast<std::int64_t>(more);
+        }
+        out = std::span<const std::uint8_t>(buffer).subspan(start);
+        return true;
+    }
+};
+
 // Decodes RLE8 or RLE4 data into the DIB's zeroed rows; pixels the data
 // skips keep index 0.
-int decodeRle(Picture& picture, std::span<const std::uint8_t> data, const BitmapLayout& layout, std::string* why) {
+int decodeRle(Picture& picture, RleInput& input, const BitmapLayout& layout, std::string* why) {
     const bool fourBit = layout.header.biBitCount == 4;
     const std::int64_t width = layout.header.biWidth;
     const std::int64_t height = layout.height;
@@ -184,16 +213,12 @@ int decodeRle(Picture& picture, std::span<const std::uint8_t> data, const Bitmap
     // Writers encode whole padded rows, so a run may fill the padding; only
     // the pixels inside the width are kept.
     const std::int64_t rowCapacity = fourBit ? 2 * stride : stride;
-    auto put = [&](std::int64_t at, std::uint8_t index) {
-        if (at >= width) return;
-        std::uint8_t* row = rowStart(picture, stride, layout.topDown ? height - 1 - y : y);
-        if (!fourBit) {
-            row[at] = index;
-        } else if (at % 2 == 0) {
-            row[at / 2] = static_cast<std::uint8_t>((row[at / 2] & 0x0F) | index << 4);
-        } else {
-            row[at / 2] = static_cast<std::uint8_t>((row[at / 2] & 0xF0) | (index & 0x0F));
-        }
+    auto currentRow = [&] { return rowStart(picture, stride, layout.topDown ? height - 1 - y : y); };
+    auto visible = [&](std::int64_t count) { return std::clamp<std::int64_t>(width - x, 0, count); };
+    auto putNibble = [](std::uint8_t* line, std::int64_t at, std::uint8_t index) {
+        std::uint8_t& byte = line[at / 2];
+        byte = at % 2 == 0 ? static_cast<std::uint8_t>((byte & 0x0F) | index << 4)
+                           : static_cast<std::uint8_t>((byte & 0xF0) | (index & 0x0F));
     };
     auto fits = [&](std::int64_t count) {
         if (y >= height) return fail(why, "RLE run goes past the end of the picture");
@@ -202,19 +227,25 @@ int decodeRle(Picture& picture, std::span<const std::uint8_t> data, const Bitmap
     };
     const char* const endsEarly = "RLE data ends without an end-of-bitmap code";
 
-    ByteReader r(data);
     for (;;) {
+        std::span<const std::uint8_t> window;
+        if (!input.window(window)) return fail(why, "pixel data runs past the end of the file");
+        ByteReader r(window);
+        const auto consumed = [&] { input.start += r.position(); };
         std::uint8_t count = 0;
         std::uint8_t value = 0;
         if (!r.readU8(count) || !r.readU8(value)) return fail(why, endsEarly);
         if (count > 0) {
             if (!fits(count)) return 0;
-            for (int i = 0; i < count; ++i) {
-                const auto index = !fourBit ? value : i % 2 == 0 ? static_cast<std::uint8_t>(value >> 4)
-                                                                 : static_cast<std::uint8_t>(value & 0x0F);
-                put(x + i, index);
+            std::uint8_t* at = currentRow();
+            if (!fourBit) {
+                std::fill_n(at + x, visible(count), value);
+            } else {
+                for (std::int64_t i = 0; i < visible(count); ++i)
+                    putNibble(at, x + i, static_cast<std::uint8_t>(i % 2 == 0 ? value >> 4 : value & 0x0F));
             }
             x += count;
+            consumed();
             continue;
         }
         switch (value) {
@@ -241,31 +272,29 @@ int decodeRle(Picture& picture, std::span<const std::uint8_t> data, const Bitmap
             std::span<const std::uint8_t> run;
             if (!r.take(bytes, run)) return fail(why, endsEarly);
             if (bytes % 2 == 1) r.skip(1);
-            for (int i = 0; i < value; ++i) {
-                const std::uint8_t byte = run[static_cast<std::size_t>(fourBit ? i / 2 : i)];
-                const auto index = !fourBit ? byte : i % 2 == 0 ? static_cast<std::uint8_t>(byte >> 4)
-                                                                : static_cast<std::uint8_t>(byte & 0x0F);
-                put(x + i, index);
+            std::uint8_t* at = currentRow();
+            if (!fourBit) {
+                std::copy_n(run.begin(), visible(value), at + x);
+            } else {
+                for (std::int64_t i = 0; i < visible(value); ++i) {
+                    const std::uint8_t byte = run[static_cast<std::size_t>(i / 2)];
+                    putNibble(at, x + i, static_cast<std::uint8_t>(i % 2 == 0 ? byte >> 4 : byte & 0x0F));
+                }
             }
             x += value;
             break;
         }
         }
+        consumed();
     }
 }
 
 int readRle(Picture& picture, std::FILE* file, const BitmapLayout& layout, std::string* why) {
-    // Compressed data is bounded by the file, which readLayout checked.
-    std::vector<std::uint8_t> data;
-    try {
-        data.resize(static_cast<std::size_t>(layout.pixelBytes));
-    } catch (const std::bad_alloc&) {
-        return fail(why, "not enough memory for the RLE data");
-    }
     if (!seekTo(file, layout.pixelOffset)) return fail(why, "cannot seek to the pixel data");
-    if (std::fread(data.data(), 1, data.size(), file) != data.size())
-        return fail(why, "pixel data runs past the end of the file");
-    return decodeRle(picture, data, layout, why);
+    RleInput input;
+    input.file = file;
+    input.left = layout.pixelBytes;
+    return decodeRle(picture, input, layout, why);
 }
 
 // One colour channel of a bit-field pixel.

@@ -219,6 +219,32 @@ TEST(BitmapRle, Rle4AlternatesNibblesAndPadsOddAbsoluteRuns) {
     EXPECT_EQ(rowsOf(l.picture), (Bytes{0x12, 0x13, 0x40, 0, 0x56, 0x78, 0x90, 0}));
 }
 
+// More than one read's worth of RLE data, so codes straddle the reads.
+TEST(BitmapRle, LongDataDecodesAcrossReads) {
+    BmpBuilder b;
+    b.bitCount = 8;
+    b.compression = 1;
+    b.width = 255;
+    b.height = 5000;
+    b.table = sequence(1024);
+    Bytes expected;
+    for (int y = 0; y < b.height; ++y) {
+        b.pixels.insert(b.pixels.end(), {0, 255});
+        for (int x = 0; x < 255; ++x) {
+            const auto pixel = static_cast<std::uint8_t>(x * 3 + y);
+            b.pixels.push_back(pixel);
+            expected.push_back(pixel);
+        }
+        b.pixels.insert(b.pixels.end(), {0, 0, 0});  // padding, end of line
+        expected.push_back(0);
+    }
+    b.pixels.insert(b.pixels.end(), {0, 1});
+    ASSERT_GT(b.pixels.size(), 1u << 20);
+    const Loaded l = loadBytes(b.bytes());
+    ASSERT_EQ(l.result, 1) << l.why;
+    EXPECT_EQ(rowsOf(l.picture), expected);
+}
+
 TEST(BitmapBitfields, MasksAreTurnedIntoThePlainForms) {
     // 5-6-5 after a 40-byte header: red, green, a mid blue.
     BmpBuilder b;
