@@ -75,49 +75,6 @@ void setIndex(Picture& picture, std::uint16_t bits, std::int32_t x, std::int32_t
     if (bits == 1) row[ux / 8] = static_cast<std::uint8_t>(row[ux / 8] | index << (7 - ux % 8));
 }
 
-void setColour(Picture& picture, std::uint16_t bits, std::int32_t x, std::int32_t y, Rgb c) {
-    std::uint8_t* row = rowOf(picture, y);
-    const auto ux = static_cast<std::size_t>(x);
-    if (bits == 16) {
-        const unsigned v = unsigned{c[0]} >> 3 << 10 | unsigned{c[1]} >> 3 << 5 | unsigned{c[2]} >> 3;
-        row[2 * ux] = static_cast<std::uint8_t>(v);
-        row[2 * ux + 1] = static_cast<std::uint8_t>(v >> 8);
-    } else {
-        std::uint8_t* p = row + ux * (bits / 8u);
-        p[0] = c[2];
-        p[1] = c[1];
-        p[2] = c[0];
-    }
-}
-
-// The file's colour table as the writer must build it.
-std::vector<Rgb> expectedTable(const Picture& picture) {
-    std::vector<Rgb> table(256, Rgb{0, 0, 0});
-    for (std::size_t i = 0; i < 256; ++i) {
-        if (picture.colorCount == 0) {
-            table[i] = {DefaultPalette[i].red, DefaultPalette[i].green, DefaultPalette[i].blue};
-        } else if (i < static_cast<std::size_t>(picture.colorCount)) {
-            const std::uint8_t* quad = picture.dib.data() + dibHeaderSize + 4 * i;
-            table[i] = {quad[2], quad[1], quad[0]};
-        }
-    }
-    return table;
-}
-
-std::uint8_t nearestIndex(const std::vector<Rgb>& table, Rgb c) {
-    int best = 1 << 30;
-    std::uint8_t index = 0;
-    for (std::size_t i = 0; i < table.size(); ++i) {
-        int d = 0;
-        for (std::size_t k = 0; k < 3; ++k) d += (table[i][k] - c[k]) * (table[i][k] - c[k]);
-        if (d < best) {
-            best = d;
-            index = static_cast<std::uint8_t>(i);
-        }
-    }
-    return index;
-}
-
 // Writes and checks the frame every file shares; returns the file's bytes.
 Bytes writeAndRead(const Picture& picture, const std::string& path, int transparentGif = 0,
                    TransparentColour colour = {}) {
@@ -266,6 +223,49 @@ TEST_F(GifWriterTest, SavingOverAFileReplacesAllOfIt) {
 }
 
 #ifdef QUOLB_HAVE_GIFLIB
+void setColour(Picture& picture, std::uint16_t bits, std::int32_t x, std::int32_t y, Rgb c) {
+    std::uint8_t* row = rowOf(picture, y);
+    const auto ux = static_cast<std::size_t>(x);
+    if (bits == 16) {
+        const unsigned v = unsigned{c[0]} >> 3 << 10 | unsigned{c[1]} >> 3 << 5 | unsigned{c[2]} >> 3;
+        row[2 * ux] = static_cast<std::uint8_t>(v);
+        row[2 * ux + 1] = static_cast<std::uint8_t>(v >> 8);
+    } else {
+        std::uint8_t* p = row + ux * (bits / 8u);
+        p[0] = c[2];
+        p[1] = c[1];
+        p[2] = c[0];
+    }
+}
+
+// The file's colour table as the writer must build it.
+std::vector<Rgb> expectedTable(const Picture& picture) {
+    std::vector<Rgb> table(256, Rgb{0, 0, 0});
+    for (std::size_t i = 0; i < 256; ++i) {
+        if (picture.colorCount == 0) {
+            table[i] = {DefaultPalette[i].red, DefaultPalette[i].green, DefaultPalette[i].blue};
+        } else if (i < static_cast<std::size_t>(picture.colorCount)) {
+            const std::uint8_t* quad = picture.dib.data() + dibHeaderSize + 4 * i;
+            table[i] = {quad[2], quad[1], quad[0]};
+        }
+    }
+    return table;
+}
+
+std::uint8_t nearestIndex(const std::vector<Rgb>& table, Rgb c) {
+    int best = 1 << 30;
+    std::uint8_t index = 0;
+    for (std::size_t i = 0; i < table.size(); ++i) {
+        int d = 0;
+        for (std::size_t k = 0; k < 3; ++k) d += (table[i][k] - c[k]) * (table[i][k] - c[k]);
+        if (d < best) {
+            best = d;
+            index = static_cast<std::uint8_t>(i);
+        }
+    }
+    return index;
+}
+
 // Decodes with giflib and compares size, table, transparency and every pixel.
 void expectDecodesTo(const std::string& path, const Picture& picture, const Bytes& indices, int transparentGif,
                      int transparentIndex) {
