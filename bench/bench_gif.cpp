@@ -44,6 +44,13 @@ void BM_WriteGifToTmp(benchmark::State& state) {
 }
 BENCHMARK(BM_WriteGifToTmp)->Unit(benchmark::kMillisecond)->UseRealTime();
 
+// A memory-backed file system: the file path without the disk's writeback.
+void BM_WriteGifToShm(benchmark::State& state) {
+    writeTo(state, "/dev/shm/quolb-bench.gif");
+    std::remove("/dev/shm/quolb-bench.gif");
+}
+BENCHMARK(BM_WriteGifToShm)->Unit(benchmark::kMillisecond)->UseRealTime();
+
 void BM_WriteGifToDevNull(benchmark::State& state) { writeTo(state, "/dev/null"); }
 BENCHMARK(BM_WriteGifToDevNull)->Unit(benchmark::kMillisecond)->UseRealTime();
 

@@ -10,9 +10,9 @@
 //   789  image descriptor: 2C, left 0, top 0, width, height, flags 0
 //   799  LZW minimum code size 8
 //   800  the code stream in sub-blocks (each a length byte and up to 255
-//        bytes): every pixel a 9-bit literal, a clear code (256) in front of
-//        every 254th code, the end code 257; never compressed, so a decoder's
-//        table never grows past 9-bit codes
+//        bytes): every pixel a 9-bit literal, a clear code (256) after
+//        every 253 pixel codes when another follows, the end code 257;
+//        never compressed, and a decoder's table never needs 10-bit codes
 //        then 00 (block terminator) and 3B (trailer)
 //
 // Pixels go out top row first; the DIB holds its rows bottom-up. Pictures of
