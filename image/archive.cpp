@@ -89,11 +89,21 @@ std::size_t searchMarkers(const std::uint8_t* data, std::size_t from, std::size_
 struct MarkerScanner {
     std::FILE* file = nullptr;
     std::int64_t end = 0;                  // the file's length, lowered if it reads short
-    std::vector<std::uint8_t> buffer = std::vector<std::uint8_t>(scanChunk + lookAhead);
+    std::vector<std::uint8_t> buffer;      // a piece and the look-ahead carried over
     std::int64_t base = 0;                 // file offset of buffer[0]
     std::size_t held = 0;                  // bytes in the buffer
     std::int64_t filePosition = -1;        // where the stream stands, -1 unknown
 };
+
+MarkerScanner makeScanner(std::FILE* file, std::int64_t fileLength) {
+    MarkerScanner s;
+    s.file = file;
+    s.end = fileLength;
+    s.buffer.resize(
+        static_cast<std::size_t>(std::clamp<std::int64_t>(fileLength, 0, static_cast<std::int64_t>(scanChunk))) +
+        lookAhead);
+    return s;
+}
 
 // Makes the buffer start at `from` and fills it; false when nothing is left.
 bool refill(MarkerScanner& s, std::int64_t from) {
@@ -143,7 +153,7 @@ std::int64_t findMarker(MarkerScanner& s, std::int64_t from, int& length) {
 
 std::vector<ArchiveItem> listArchiveItems(std::FILE* file, std::int64_t fileLength) {
     std::vector<ArchiveItem> items;
-    MarkerScanner scanner{file, fileLength};
+    MarkerScanner scanner = makeScanner(file, fileLength);
     int length = 0;
     for (std::int64_t at = findMarker(scanner, 0, length); at >= 0;) {
         const std::int64_t next = findMarker(scanner, at + length, length);
@@ -161,7 +171,7 @@ int loadArchiveEntry(Picture& picture, std::FILE* file, const ArchiveItem& item,
 }
 
 int loadArchiveItem(Picture& picture, std::FILE* file, std::int64_t fileLength, std::string* why) {
-    MarkerScanner scanner{file, fileLength};
+    MarkerScanner scanner = makeScanner(file, fileLength);
     int length = 0;
     const std::int64_t at = findMarker(scanner, picture.archiveOffset, length);
     if (at < 0) {

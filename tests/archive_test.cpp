@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <filesystem>
 #include <random>
 
 #include "archive.h"
@@ -190,6 +191,40 @@ TEST_F(ArchiveFixture, EntriesLoadWithTheirFormAndMode) {
     EXPECT_EQ(info.form, ContainerForm::tim);
     EXPECT_EQ(info.mode, 2);
     test::expectDibMatches(picture, test::expectedPicture(first));
+}
+
+}  // namespace
+}  // namespace quolb
+
+namespace quolb {
+namespace {
+
+// Every input a fuzz target ever crashed on stays here: it must load or fail
+// with a reason, never crash (the sanitizer builds run this too).
+TEST(FuzzRegressions, EveryKeptInputLoadsOrFailsWithAReason) {
+    const auto folder = std::filesystem::path(__FILE__).parent_path().parent_path() / "fuzz" / "regressions";
+    if (!std::filesystem::exists(folder)) GTEST_SKIP() << "no " << folder.string();
+    const std::pair<const char*, FileType> targets[] = {{"fuzz_bitmap", FileType::bitmap},
+                                                        {"fuzz_tim", FileType::tim},
+                                                        {"fuzz_container", FileType::container},
+                                                        {"fuzz_archive", FileType::archive}};
+    for (const auto& [name, type] : targets) {
+        if (!std::filesystem::exists(folder / name)) continue;
+        for (const auto& entry : std::filesystem::directory_iterator(folder / name)) {
+            if (!entry.is_regular_file()) continue;
+            SCOPED_TRACE(entry.path().string());
+            Picture picture;
+            picture.path = entry.path().string();
+            picture.fileType = type;
+            for (int open = 0; open < (type == FileType::archive ? 3 : 1); ++open) {
+                std::string why;
+                if (loadPicture(picture, &why) == 0) {
+                    EXPECT_FALSE(why.empty());
+                    EXPECT_TRUE(picture.dib.empty());
+                }
+            }
+        }
+    }
 }
 
 }  // namespace

@@ -6,6 +6,14 @@
 
 namespace quolb::test {
 
+namespace {
+
+std::size_t pairAt(std::span<const std::uint8_t> data, std::size_t at) {
+    return std::size_t{data[at]} | std::size_t{data[at + 1]} << 8;
+}
+
+}  // namespace
+
 std::vector<std::uint8_t> packLzss(std::span<const LzssToken> tokens) {
     std::vector<std::uint8_t> out;
     for (std::size_t group = 0; group < tokens.size(); group += 8) {
@@ -34,7 +42,7 @@ std::vector<LzssToken> compressTokens(std::span<const std::uint8_t> data, int mo
     std::vector<LzssToken> tokens;
     std::size_t k = 0;
     const auto remember = [&](std::size_t at) {
-        if (at + 1 < data.size()) seen[data[at] | data[at + 1] << 8].push_back(static_cast<std::uint32_t>(at));
+        if (at + 1 < data.size()) seen[pairAt(data, at)].push_back(static_cast<std::uint32_t>(at));
     };
     while (k < data.size()) {
         // Sources the decoder can reach from k: [max(k - window, -1) + 1 ... k - 1],
@@ -43,7 +51,7 @@ std::vector<LzssToken> compressTokens(std::span<const std::uint8_t> data, int mo
         std::size_t bestLength = 0;
         std::size_t bestSource = 0;
         if (k + 1 < data.size()) {
-            const auto& list = seen[data[k] | data[k + 1] << 8];
+            const auto& list = seen[pairAt(data, k)];
             std::size_t tried = 0;
             for (auto it = list.rbegin(); it != list.rend() && tried < maxCandidates; ++it, ++tried) {
                 const std::size_t source = *it;
