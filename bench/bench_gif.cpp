@@ -54,10 +54,11 @@ BENCHMARK(BM_WriteGifToShm)->Unit(benchmark::kMillisecond)->UseRealTime();
 void BM_WriteGifToDevNull(benchmark::State& state) { writeTo(state, "/dev/null"); }
 BENCHMARK(BM_WriteGifToDevNull)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The packer alone, through the fast path, into memory.
-void BM_PackLiteralCodes(benchmark::State& state) {
-    const Picture& picture = bigPicture();
-    const auto pixels = pixelRows(picture);
+// The packer alone, into memory: one image from reset to finish, the
+// pixels sent by `send`.
+template <typename Send>
+void packPicture(benchmark::State& state, Send send) {
+    const auto pixels = pixelRows(bigPicture());
     GifSink sink;
     sinkReserve(sink, pixels.size() * 9 / 8 + pixels.size() / 200 + (1u << 20));
     for (auto _ : state) {
@@ -66,31 +67,26 @@ void BM_PackLiteralCodes(benchmark::State& state) {
         reset(stream);
         stream.clearCode = 256;
         stream.clearLimit = 253;
-        putLiteralCodes(stream, sink, pixels);
+        send(stream, sink, pixels);
         finish(stream, sink, 257, 9);
         benchmark::DoNotOptimize(sink.buffer.get());
     }
     state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(pixels.size()));
 }
+
+// The fast path: several codes per store.
+void BM_PackLiteralCodes(benchmark::State& state) {
+    packPicture(state, [](GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> pixels) {
+        putLiteralCodes(stream, sink, pixels);
+    });
+}
 BENCHMARK(BM_PackLiteralCodes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The reference operations, one putCode per pixel.
+// The plain operations, one putCode per pixel.
 void BM_PackCodeByCode(benchmark::State& state) {
-    const Picture& picture = bigPicture();
-    const auto pixels = pixelRows(picture);
-    GifSink sink;
-    sinkReserve(sink, pixels.size() * 9 / 8 + pixels.size() / 200 + (1u << 20));
-    for (auto _ : state) {
-        sink.used = 0;
-        GifCodeStream stream;
-        reset(stream);
-        stream.clearCode = 256;
-        stream.clearLimit = 253;
+    packPicture(state, [](GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> pixels) {
         for (const std::uint8_t pixel : pixels) putCode(stream, sink, pixel, 9);
-        finish(stream, sink, 257, 9);
-        benchmark::DoNotOptimize(sink.buffer.get());
-    }
-    state.SetBytesProcessed(state.iterations() * static_cast<std::int64_t>(pixels.size()));
+    });
 }
 BENCHMARK(BM_PackCodeByCode)->Unit(benchmark::kMillisecond)->UseRealTime();
 
