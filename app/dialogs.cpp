@@ -29,6 +29,19 @@ void copyPath(char (&buffer)[pathBufferSize], const std::string& path) {
     std::memcpy(buffer, path.c_str(), path.size() + 1);
 }
 
+// The fields both dialogs share: owner, filter list starting on its first
+// entry, and the path buffer.
+OPENFILENAMEA dialogFields(HWND owner, const char* filter, char (&path)[pathBufferSize]) {
+    OPENFILENAMEA dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = owner;
+    dialog.lpstrFilter = filter;
+    dialog.nFilterIndex = 0;
+    dialog.lpstrFile = path;
+    dialog.nMaxFile = pathBufferSize;
+    return dialog;
+}
+
 }  // namespace
 
 FileType fileTypeFromFilterIndex(DWORD filterIndex, const char* path) {
@@ -49,13 +62,7 @@ int chooseOpenFile(Picture& picture, HWND owner) {
     copyPath(path, picture.path);
     picture.fileType = FileType::none;
 
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = filter;
-    dialog.nFilterIndex = 0;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = sizeof path;
+    OPENFILENAMEA dialog = dialogFields(owner, filter, path);
     dialog.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
     if (!GetOpenFileNameA(&dialog)) return 0;
 
@@ -70,13 +77,7 @@ int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND ow
     copyPath(path, picture.path);
     cutExtension(path);
 
-    OPENFILENAMEA dialog{};
-    dialog.lStructSize = sizeof dialog;
-    dialog.hwndOwner = owner;
-    dialog.lpstrFilter = filter;
-    dialog.nFilterIndex = 0;
-    dialog.lpstrFile = path;
-    dialog.nMaxFile = pathBufferSize;
+    OPENFILENAMEA dialog = dialogFields(owner, filter, path);
     dialog.lpstrDefExt = "gif";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
     return GetSaveFileNameA(&dialog) ? 1 : 0;
