@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "byte_reader.h"
@@ -70,6 +71,18 @@ std::array<int, 3> colourAt(const Picture& picture, std::int64_t x, std::int64_t
     }
     const std::uint8_t* p = row + x * bits / 8;
     return {p[2], p[1], p[0]};
+}
+
+// An RLE bitmap with a full colour table around the given data.
+BmpBuilder rleBitmap(std::uint16_t bits, std::int32_t width, std::int32_t height, Bytes data) {
+    BmpBuilder b;
+    b.bitCount = bits;
+    b.compression = bits == 8 ? 1 : 2;
+    b.width = width;
+    b.height = height;
+    b.table = sequence(4u << bits);
+    b.pixels = std::move(data);
+    return b;
 }
 
 TEST(BitmapFields, TableSizeRowOffsetAndStrideFollowTheHeader) {
@@ -180,22 +193,20 @@ TEST(BitmapLayout, TopDownRowsAreTurnedBottomUp) {
     EXPECT_EQ(l.picture.height, 3);
     EXPECT_EQ(pictureHeader(l.picture).biHeight, 3);
     EXPECT_EQ(rowsOf(l.picture), (Bytes{3, 3, 3, 0, 2, 2, 2, 0, 1, 1, 1, 0}));
+
+    const Loaded rle = loadBytes(rleBitmap(8, 1, -2, {1, 4, 0, 0, 1, 6, 0, 1}).bytes());
+    ASSERT_EQ(rle.result, 1) << rle.why;
+    EXPECT_EQ(rowsOf(rle.picture), (Bytes{6, 0, 0, 0, 4, 0, 0, 0}));
 }
 
 // Runs may fill a row's padding, as common writers encode whole padded rows,
 // but only the pixels inside the width are kept.
 TEST(BitmapRle, Rle8RunsEscapesDeltaAndPaddedAbsoluteRuns) {
-    BmpBuilder b;
-    b.bitCount = 8;
-    b.compression = 1;
-    b.width = 5;
-    b.height = 3;
-    b.clrUsed = 10;
-    b.table = sequence(40);
-    b.pixels = {2, 5, 0, 3, 1, 2, 3, 0,        // row 0: a run, a padded absolute run,
-                3, 7, 0, 0,                    // a run into the row's padding, end of line
-                0, 2, 2, 1,                    // delta to (2, 2), skipping row 1
-                1, 9, 0, 1};                   // one pixel, end of bitmap
+    const BmpBuilder b = rleBitmap(8, 5, 3,
+                                   {2, 5, 0, 3, 1, 2, 3, 0,  // row 0: a run, a padded absolute run,
+                                    3, 7, 0, 0,              // a run into the row's padding, end of line
+                                    0, 2, 2, 1,              // delta to (2, 2), skipping row 1
+                                    1, 9, 0, 1});            // one pixel, end of bitmap
     const Loaded l = loadBytes(b.bytes());
     ASSERT_EQ(l.result, 1) << l.why;
     EXPECT_EQ(pictureHeader(l.picture).biCompression, 0u);
@@ -206,14 +217,9 @@ TEST(BitmapRle, Rle8RunsEscapesDeltaAndPaddedAbsoluteRuns) {
 }
 
 TEST(BitmapRle, Rle4AlternatesNibblesAndPadsOddAbsoluteRuns) {
-    BmpBuilder b;
-    b.bitCount = 4;
-    b.compression = 2;
-    b.width = 5;
-    b.height = 2;
-    b.table = sequence(64);
-    b.pixels = {3, 0x12, 2, 0x34, 0, 0,           // row 0: 1 2 1, 3 4
-                0, 5, 0x56, 0x78, 0x90, 0, 0, 1};  // row 1: absolute 5 6 7 8 9, padded
+    const BmpBuilder b = rleBitmap(4, 5, 2,
+                                   {3, 0x12, 2, 0x34, 0, 0,           // row 0: 1 2 1, 3 4
+                                    0, 5, 0x56, 0x78, 0x90, 0, 0, 1});  // row 1: absolute 5 6 7 8 9, padded
     const Loaded l = loadBytes(b.bytes());
     ASSERT_EQ(l.result, 1) << l.why;
     EXPECT_EQ(rowsOf(l.picture), (Bytes{0x12, 0x13, 0x40, 0, 0x56, 0x78, 0x90, 0}));
@@ -221,12 +227,7 @@ TEST(BitmapRle, Rle4AlternatesNibblesAndPadsOddAbsoluteRuns) {
 
 // More than one read's worth of RLE data, so codes straddle the reads.
 TEST(BitmapRle, LongDataDecodesAcrossReads) {
-    BmpBuilder b;
-    b.bitCount = 8;
-    b.compression = 1;
-    b.width = 255;
-    b.height = 5000;
-    b.table = sequence(1024);
+    BmpBuilder b = rleBitmap(8, 255, 5000, {});
     Bytes expected;
     for (int y = 0; y < b.height; ++y) {
         b.pixels.insert(b.pixels.end(), {0, 255});
@@ -288,13 +289,7 @@ TEST(BitmapMalformed, EachFailsWithItsReasonAndLeavesNothing) {
         std::size_t keepBytes = 0;  // cut the file to this length; 0 = whole
     };
     auto rle8 = [](Bytes data) {
-        return [data](BmpBuilder& b) {
-            b.bitCount = 8;
-            b.clrUsed = 1;
-            b.table = {0, 0, 0, 0};
-            b.compression = 1;
-            b.pixels = data;
-        };
+        return [data](BmpBuilder& b) { b = rleBitmap(8, 1, 1, data); };
     };
     const std::string pastEnd = "pixel data runs past the end of the file";
     const std::string tooLarge = "bitmap is larger than 65535 pixels in width or height";
@@ -360,9 +355,8 @@ TEST(BitmapMalformed, EachFailsWithItsReasonAndLeavesNothing) {
         {"RLE8 without end", rle8({1, 0}), "RLE data ends without an end-of-bitmap code"},
         {"RLE8 absolute run cut", rle8({0, 3, 1}), "RLE data ends without an end-of-bitmap code"},
         {"RLE8 size past the end", [&](BmpBuilder& b) { rle8({0, 1})(b); b.sizeImage = 3; }, pastEnd},
-        {"RLE4 run past the row", [](BmpBuilder& b) {
-             b.bitCount = 4; b.compression = 2; b.table.assign(64, 0); b.pixels = {9, 0x11, 0, 1};
-         }, pastRow},
+        {"RLE4 run past the row", [](BmpBuilder& b) { b = rleBitmap(4, 1, 1, {9, 0x11, 0, 1}); }, pastRow},
+        {"RLE4 top-down past the picture", [](BmpBuilder& b) { b = rleBitmap(4, 1, -1, {0, 0, 1, 0}); }, pastPicture},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -9,14 +9,6 @@ namespace {
 using test::BmpBuilder;
 using test::TempFile;
 
-TEST(DefaultPalette, StepsRedThenGreenThenBlue) {
-    EXPECT_EQ(DefaultPalette[0], (PaletteEntry{0, 0, 0, 0}));
-    EXPECT_EQ(DefaultPalette[7], (PaletteEntry{224, 0, 0, 0}));
-    EXPECT_EQ(DefaultPalette[8], (PaletteEntry{0, 32, 0, 0}));
-    EXPECT_EQ(DefaultPalette[64], (PaletteEntry{0, 0, 64, 0}));
-    EXPECT_EQ(DefaultPalette[255], (PaletteEntry{224, 224, 192, 0}));
-}
-
 TEST(ReleasePicture, EmptiesDibAndPaletteAndMayBeRepeated) {
     Picture picture;
     picture.dib.assign(48, 1);
