@@ -134,7 +134,7 @@ std::size_t feedMode(LzssDecoder& d, std::span<const std::uint8_t> input, bool l
                 if (length != 0) {
                     // max(k - window, -1) + offset, kept unsigned: the base is
                     // k + 1 - window or, early on, 0 with the offset one short.
-                    if (k + 1 < window && offset == 0) {
+                    if (k < window && offset == 0) {
                         d.error = referenceBeforeStart;
                         break;
                     }

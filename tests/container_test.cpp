@@ -88,6 +88,10 @@ TEST(Lzss, OffsetsAtTheWindowEdge) {
     // With exactly N - 1 bytes written both readings agree.
     const auto edge = ramp(255);
     EXPECT_EQ(afterLiterals(edge, reference(254, 1), 0).back(), edge[253]);
+    std::string why;
+    EXPECT_EQ(afterLiterals(edge, reference(0, 1), 0, &why), std::vector<std::uint8_t>{'!'});
+    EXPECT_EQ(why, "back-reference before the start of the output");
+    EXPECT_EQ(afterLiterals(ramp(256), reference(0, 1), 0, &why).back(), 0);
 }
 
 TEST(Lzss, MalformedBackReferencesStopWithAReason) {
