@@ -2,7 +2,6 @@
 
 #include <shellapi.h>
 
-#include <algorithm>
 #include <cstring>
 #include <string>
 
@@ -30,13 +29,6 @@ HWND createChild(HWND parent, const char* className, const char* text, DWORD sty
     const auto instance = reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(parent, GWLP_HINSTANCE));
     return CreateWindowExA(0, className, text, WS_CHILD | WS_VISIBLE | style, 0, 0, 0, 0, parent,
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
-}
-
-// The name buffer holds 255 bytes; a longer path keeps its first 255.
-void copyName(char (&buffer)[256], const std::string& path) {
-    const std::size_t length = std::min(path.size(), sizeof buffer - 1);
-    std::memcpy(buffer, path.data(), length);
-    buffer[length] = '\0';
 }
 
 void onCreate(HWND window) {
@@ -169,9 +161,9 @@ void loadChosenPicture(HWND window) {
     loadPicture(shell.picture);
     adoptPicture();
     // The title names the chosen file even when it could not be read.
-    copyName(shell.fileName, shell.picture.path);
-    stripDirectory(shell.fileName);
-    formatTitle(shell.title, shell.fileName);
+    std::string name = shell.picture.path;
+    name.resize(stripDirectory(name.data()));
+    formatTitle(shell.title, name.c_str());
     SetWindowTextA(window, shell.title);
     InvalidateRect(window, nullptr, TRUE);
 }

@@ -24,7 +24,6 @@ struct ShellState {
     HWND colourLabel = nullptr;
     RECT clientRect{};
     char title[256] = {};
-    char fileName[256] = {};
 };
 
 extern ShellState shell;
