@@ -5,8 +5,7 @@
 #include <string>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
+#include "arguments.h"
 #include "convert.h"
 #include "naming.h"
 
@@ -28,18 +27,6 @@ namespace {
 
 constexpr int exitFailed = 1;
 constexpr int exitUsage = 2;
-
-struct Options {
-    std::vector<std::string> inputs;
-    std::string output;
-    std::string type;
-    std::string transparent;
-    bool info = false;
-    bool quiet = false;
-    bool list = false;
-    bool all = false;
-    int item = 0;
-};
 
 // Written out rather than generated, so it reads the way people scan it.
 const char* const helpText = R"(Usage: quolb-gif [OPTIONS] INPUT...
@@ -99,42 +86,21 @@ int usageError(const std::string& message) {
 
 int main(int argc, char** argv) {
     using namespace quolb;
-    Options options;
-
-    CLI::App app("", "quolb-gif");
-    app.set_version_flag("--version", "quolb-gif " QUOLB_VERSION);
-    // The parser only reads the arguments; helpText above describes them.
-    app.add_option("INPUT", options.inputs)->required();
-    CLI::Option* output = app.add_option("-o,--output", options.output);
-    CLI::Option* type = app.add_option("-t,--type", options.type);
-    CLI::Option* transparentOption = app.add_option("--transparent", options.transparent);
-    CLI::Option* info = app.add_flag("--info", options.info);
-    app.add_flag("-q,--quiet", options.quiet);
-    CLI::Option* item = app.add_option("--item", options.item);
-    CLI::Option* all = app.add_flag("--all", options.all);
-    CLI::Option* list = app.add_flag("--list", options.list);
-    all->excludes(item);
-    list->excludes(item)->excludes(all)->excludes(info);
-    output->excludes(info)->excludes(list);
-
-    try {
-        app.parse(argc, argv);
-    } catch (const CLI::CallForHelp&) {
-        std::fputs(helpText, stdout);
-        return 0;
-    } catch (const CLI::CallForVersion& e) {
-        std::printf("%s\n", e.what());
-        return 0;
-    } catch (const CLI::ParseError& e) {
-        return usageError(e.what());
+    Arguments options;
+    std::string message;
+    switch (parseArguments(argc, argv, options, message)) {
+    case ParseOutcome::help: std::fputs(helpText, stdout); return 0;
+    case ParseOutcome::version: std::puts("quolb-gif " QUOLB_VERSION); return 0;
+    case ParseOutcome::usageError: return usageError(message);
+    case ParseOutcome::run: break;
     }
 
-    if (item->count() > 0 && options.item < 1) return usageError("--item: items count from 1");
-    if (output->count() > 0 && options.inputs.size() > 1)
+    if (options.hasItem && options.item < 1) return usageError("--item: items count from 1");
+    if (options.hasOutput && options.inputs.size() > 1)
         return usageError("-o names one GIF, but " + std::to_string(options.inputs.size()) + " inputs were given");
 
     std::optional<TransparentColour> transparent;
-    if (transparentOption->count() > 0) {
+    if (options.hasTransparent) {
         transparent = parseColour(options.transparent);
         if (!transparent)
             return usageError("--transparent: '" + options.transparent +
@@ -142,12 +108,11 @@ int main(int argc, char** argv) {
     }
 
     std::optional<FileType> forcedType;
-    if (type->count() > 0) {
+    if (options.hasType) {
         forcedType = fileTypeFromOption(options.type);
         if (!forcedType)
             return usageError("--type: unknown type '" + options.type + "' (bmp, tim, container or archive)");
     }
-
     // Settle every input's type before converting anything, so a usage
     // mistake never leaves half the work done.
     std::vector<Job> jobs;
@@ -161,7 +126,7 @@ int main(int argc, char** argv) {
         if (job.type == FileType::none)
             return usageError(input + ": the name does not tell the type (.bmp, .tim, .lzb or ending in pb); "
                                       "give it with -t");
-        job.output = output->count() > 0 ? options.output : defaultOutput(input);
+        job.output = options.hasOutput ? options.output : defaultOutput(input);
         job.action = action;
         job.transparent = transparent;
         job.item = options.item;

@@ -5,7 +5,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -64,8 +63,9 @@ std::string quoted(const std::string& text) {
 }
 
 std::string readText(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    std::string text(fs::exists(path) ? fs::file_size(path) : 0, '\0');
+    std::ifstream(path, std::ios::binary).read(text.data(), static_cast<std::streamsize>(text.size()));
+    return text;
 }
 
 void writeBytes(const fs::path& path, const Bytes& bytes) {

@@ -1,0 +1,31 @@
+// Reads the converter's command line into plain values. The argument parser
+// stays behind this one function.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace quolb {
+
+struct Arguments {
+    std::vector<std::string> inputs;
+    std::string output;       // given with -o
+    std::string type;         // given with -t
+    std::string transparent;  // given with --transparent
+    bool hasOutput = false;
+    bool hasType = false;
+    bool hasTransparent = false;
+    bool hasItem = false;
+    bool info = false;
+    bool quiet = false;
+    bool list = false;
+    bool all = false;
+    int item = 0;
+};
+
+enum class ParseOutcome { run, help, version, usageError };
+
+// On usageError `message` says what was wrong.
+ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::string& message);
+
+}  // namespace quolb
