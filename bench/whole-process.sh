@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# The whole converter on a big bitmap against copying the same file:
+#   time:   quolb-gif big.bmp -o big.gif  vs  cp big.bmp copy.bmp, side by
+#           side in one hyperfine run; the converter may take at most 3x.
+#   memory: peak resident size converting it (/usr/bin/time -v) at most the
+#           picture's DIB plus 8 MiB.
+# Usage: bench/whole-process.sh [WORKDIR]   (default: $TMPDIR or /tmp)
+# Builds an optimised converter of its own in build/whole-process.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+work=${1:-${TMPDIR:-/tmp}}/quolb-whole-process
+mkdir -p "$work"
+
+cmake -S "$root" -B "$root/build/whole-process" -DCMAKE_BUILD_TYPE=Release -DQUOLB_BUILD_TESTS=OFF >/dev/null
+cmake --build "$root/build/whole-process" --target quolb-gif -j "$(nproc 2>/dev/null || echo 2)" >/dev/null
+exe=$root/build/whole-process/cli/quolb-gif
+
+# 4096 x 4096, 8 bits, a 256-colour table; pixels in a pattern, not constant,
+# so nothing downstream can shortcut them.
+python3 - "$work/big.bmp" <<'PY'
+import struct, sys
+w = h = 4096
+table = b"".join(struct.pack("<4B", (i * 3) & 255, (i * 5) & 255, (i * 7) & 255, 0) for i in range(256))
+offset = 14 + 40 + len(table)
+header = struct.pack("<2sIHHI", b"BM", offset + w * h, 0, 0, offset)
+info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 8, 0, w * h, 2835, 2835, 256, 0)
+row = bytes((x * 7 + (x >> 5)) & 255 for x in range(w))
+with open(sys.argv[1], "wb") as f:
+    f.write(header + info + table)
+    for y in range(h):
+        f.write(row[y & 255:] + row[:y & 255])
+PY
+cd "$work"
+echo "big.bmp: $(stat -c %s big.bmp) bytes, in $work"
+
+# Twice: replacing the files the previous run left (what a user repeating a
+# command sees; the converter replaces its GIF through a new file and a
+# rename), and writing new files each time.
+status=0
+compare() {
+  local label=$1; shift
+  hyperfine -N --warmup 3 --runs 30 --export-json times.json "$@" \
+    "$exe -q big.bmp -o big.gif" "cp big.bmp copy.bmp"
+  local ratio
+  ratio=$(python3 -c '
+import json
+r = json.load(open("times.json"))["results"]
+print("%.2f" % (r[0]["mean"] / r[1]["mean"]))')
+  echo "converter / copy, $label: ${ratio}x (at most 3x)"
+  python3 -c "import sys; sys.exit(0 if $ratio <= 3 else 1)" || { echo "FAIL: slower than 3x the copy"; status=1; }
+}
+compare "replacing the outputs"
+compare "new outputs" --prepare "rm -f big.gif copy.bmp"
+
+dib=$((40 + 4 * 256 + 4096 * 4096))
+limit_kib=$(((dib + 8 * 1024 * 1024) / 1024))
+peak_kib=$(/usr/bin/time -v "$exe" -q big.bmp -o big.gif 2>&1 >/dev/null |
+  awk -F: '/Maximum resident set size/ { gsub(/ /, "", $2); print $2 }')
+echo "peak resident size: ${peak_kib} KiB (DIB $((dib / 1024)) KiB + 8 MiB = ${limit_kib} KiB at most)"
+
+[ "$peak_kib" -le "$limit_kib" ] || { echo "FAIL: peak memory over the DIB plus 8 MiB"; status=1; }
+[ $status -eq 0 ] && echo "whole process: within both limits"
+exit $status
