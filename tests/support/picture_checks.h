@@ -39,7 +39,8 @@ inline void expectDibMatches(const Picture& picture, const ExpectedPicture& e) {
     for (int y = 0; y < e.height; ++y) {
         const std::uint8_t* row = rows.data() + static_cast<std::size_t>(e.height - 1 - y) * stride;
         for (int x = 0; x < e.width; ++x) {
-            const unsigned index = bits == 8 ? row[x] : (row[static_cast<std::size_t>(x / 2)] >> (x % 2 ? 0 : 4)) & 15u;
+            const auto at = static_cast<std::size_t>(x);
+            const unsigned index = bits == 8 ? row[at] : static_cast<unsigned>(row[at / 2] >> (at % 2 ? 0 : 4)) & 15u;
             ASSERT_EQ(index, e.indices[static_cast<std::size_t>(y * e.width + x)]) << "pixel " << x << "," << y;
         }
     }
