@@ -17,14 +17,19 @@ cd "$root"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz --target $targets -j2
 
+# Parallel runs write their logs as fuzz-<n>.log in the current folder.
+parallel=""
+[ "$jobs" -gt 1 ] && parallel="-jobs=$jobs -workers=$jobs"
+
 mkdir -p "$build/artifacts"
+cd "$build"
 status=0
 for target in $targets; do
     work="$build/corpus/$target"
     mkdir -p "$work"
     echo "== $target: $seconds s"
     if ! "$build/fuzz/$target" -max_total_time="$seconds" -timeout=10 -max_len=65536 \
-            -jobs="$jobs" -workers="$jobs" -print_final_stats=1 \
+            $parallel -print_final_stats=1 \
             -artifact_prefix="$build/artifacts/$target-" \
             "$work" $(ls -d "$root/fuzz/corpus/$target" "$root/fuzz/regressions/$target" 2>/dev/null) \
             >"$build/$target.log" 2>&1; then
