@@ -35,9 +35,8 @@ Loaded loadFile(const std::string& path) {
 }
 
 Loaded loadBytes(const Bytes& bytes) {
-    const TempFile file;
-    file.write(bytes);
-    return loadFile(file.name());
+    const TempFile file(bytes, ".bmp");
+    return loadFile(file.path());
 }
 
 Bytes sequence(std::size_t count, std::uint8_t start = 1) {
@@ -396,16 +395,16 @@ TEST(BitmapFromImageMagick, EveryPixelMatchesWhatImageMagickReads) {
         {"32-bit with alpha", "-alpha set -channel A -fx i/w +channel", "", 124, 32, 3},
     };
     const TempFile source(".png");
-    ASSERT_TRUE(test::runConvert("-size 37x23 -seed 1 plasma:fractal '" + source.name() + "'"));
+    ASSERT_TRUE(test::runConvert("-size 37x23 -seed 1 plasma:fractal '" + source.path() + "'"));
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        const TempFile bitmap;
-        ASSERT_TRUE(test::runConvert("'" + source.name() + "' " + c.options + " '" + c.format + bitmap.name() + "'"));
-        const Loaded l = loadFile(bitmap.name());
+        const TempFile bitmap(".bmp");
+        ASSERT_TRUE(test::runConvert("'" + source.path() + "' " + c.options + " '" + c.format + bitmap.path() + "'"));
+        const Loaded l = loadFile(bitmap.path());
         ASSERT_EQ(l.result, 1) << l.why;
 
         // Make sure the file really is of the kind this case is about.
-        std::FILE* f = std::fopen(bitmap.name().c_str(), "rb");
+        std::FILE* f = std::fopen(bitmap.path().c_str(), "rb");
         ASSERT_NE(f, nullptr);
         std::uint8_t head[34] = {};
         ASSERT_EQ(std::fread(head, 1, sizeof head, f), sizeof head);
@@ -414,7 +413,7 @@ TEST(BitmapFromImageMagick, EveryPixelMatchesWhatImageMagickReads) {
         EXPECT_EQ(head[28], c.bits);
         EXPECT_EQ(ByteReader::loadU32(head + 30), c.compression);
 
-        const Bytes rgb = test::convertReadRgb(bitmap.name());
+        const Bytes rgb = test::convertReadRgb(bitmap.path());
         ASSERT_EQ(rgb.size(), 37u * 23u * 3u);
         ASSERT_EQ(l.picture.width, 37);
         ASSERT_EQ(l.picture.height, 23);

@@ -25,15 +25,13 @@ TEST(ReleasePicture, EmptiesDibAndPaletteAndMayBeRepeated) {
 TEST(LoadPicture, BitmapLoadsResetTheArchiveOffsetWhetherOrNotTheyLoad) {
     BmpBuilder b;
     b.pixels = {1, 2, 3, 0};
-    const TempFile good;
-    good.write(b.bytes());
+    const TempFile good(b.bytes(), ".bmp");
     b.width = 0;
-    const TempFile bad;
-    bad.write(b.bytes());
+    const TempFile bad(b.bytes(), ".bmp");
 
     for (const TempFile* file : {&good, &bad}) {
         Picture picture;
-        picture.path = file->name();
+        picture.path = file->path();
         picture.fileType = FileType::bitmap;
         picture.archiveOffset = 1234;
         const int result = loadPicture(picture);
@@ -45,9 +43,9 @@ TEST(LoadPicture, BitmapLoadsResetTheArchiveOffsetWhetherOrNotTheyLoad) {
 }
 
 TEST(LoadPicture, MissingFileLeavesTheRecordAsItWas) {
-    const TempFile missing;
+    const TempFile missing(".bmp");
     Picture picture;
-    picture.path = missing.name();
+    picture.path = missing.path() + ".absent";
     picture.fileType = FileType::bitmap;
     picture.archiveOffset = 99;
     picture.width = 5;

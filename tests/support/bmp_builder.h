@@ -1,19 +1,14 @@
 // Builds bitmap files byte by byte for tests: a template whose every field
-// can be set to any value, sane or not, plus a temporary file to load from.
+// can be set to any value, sane or not.
 #pragma once
 
 #include <algorithm>
-#include <atomic>
 #include <cstdint>
-#include <filesystem>
-#include <fstream>
 #include <optional>
-#include <random>
-#include <string>
-#include <system_error>
 #include <vector>
 
 #include "byte_reader.h"
+#include "temp_file.h"
 
 namespace quolb::test {
 
@@ -64,31 +59,6 @@ struct BmpBuilder {
         storeU32(out.data() + 2, static_cast<std::uint32_t>(out.size()));
         return out;
     }
-};
-
-// A file in the temporary folder, removed when the object goes.
-struct TempFile {
-    std::filesystem::path path;
-
-    explicit TempFile(const std::string& suffix = ".bmp") {
-        // Test processes run side by side: a random part keeps their names apart.
-        static const unsigned run = std::random_device{}();
-        static std::atomic<int> counter{0};
-        path = std::filesystem::temp_directory_path() /
-               ("quolb-test-" + std::to_string(run) + "-" + std::to_string(counter++) + suffix);
-    }
-    TempFile(const TempFile&) = delete;
-    TempFile& operator=(const TempFile&) = delete;
-    ~TempFile() {
-        std::error_code ignored;
-        std::filesystem::remove(path, ignored);
-    }
-
-    void write(const std::vector<std::uint8_t>& bytes) const {
-        std::ofstream out(path, std::ios::binary);
-        out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    }
-    std::string name() const { return path.string(); }
 };
 
 }  // namespace quolb::test
