@@ -6,7 +6,6 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <string>
 
 #include <unistd.h>
@@ -16,20 +15,16 @@
 
 namespace quolb::fuzz {
 
+// In memory where the system has a folder for it; one name per process.
 inline std::string scratchPath(const char* suffix) {
-    static const std::string base = [] {
-        const std::filesystem::path shm("/dev/shm");
-        const auto folder = std::filesystem::exists(shm) ? shm : std::filesystem::temp_directory_path();
-        return (folder / ("quolb-fuzz-" + std::to_string(static_cast<long>(::getpid())))).string();
-    }();
-    return base + suffix;
+    return (access("/dev/shm", W_OK) == 0 ? "/dev/shm/quolb-fuzz-" : "/tmp/quolb-fuzz-") +
+           std::to_string(::getpid()) + suffix;
 }
 
 inline std::string writeInput(const std::uint8_t* data, std::size_t size) {
     const std::string path = scratchPath(".in");
     std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file) std::abort();
-    if (size != 0 && std::fwrite(data, 1, size, file) != size) std::abort();
+    if (!file || (size != 0 && std::fwrite(data, 1, size, file) != size)) std::abort();
     std::fclose(file);
     return path;
 }
@@ -37,14 +32,11 @@ inline std::string writeInput(const std::uint8_t* data, std::size_t size) {
 // Every failure must say why; every success must leave a consistent DIB
 // that the GIF writer takes.
 inline void checkOutcome(const Picture& picture, int result, const std::string& why) {
-    if (result == 0) {
-        if (why.empty() || !picture.dib.empty() || !picture.palette.empty()) std::abort();
-        return;
-    }
-    if (picture.dib.empty()) std::abort();
-    const auto expected = dibHeaderSize + 4 * static_cast<std::size_t>(picture.colorCount) +
-                          static_cast<std::size_t>(picture.imageSize);
-    if (picture.dib.size() != expected) std::abort();
+    if (result == 0 && (why.empty() || !picture.dib.empty() || !picture.palette.empty())) std::abort();
+    if (result == 0) return;
+    if (picture.dib.size() != dibHeaderSize + 4 * static_cast<std::size_t>(picture.colorCount) +
+                                  static_cast<std::size_t>(picture.imageSize))
+        std::abort();
     std::string gifWhy;
     writeGif(picture, scratchPath(".gif").c_str(), 0, {}, &gifWhy);
 }

@@ -1,4 +1,4 @@
-// A small LZSS compressor for the tests: it writes payloads in every mode and
+// A small LZSS compressor for the tests: payloads in every mode and
 // containers in both header forms, so decoding can be checked by round trip.
 #pragma once
 
@@ -20,15 +20,13 @@ inline LzssToken reference(std::uint8_t b1, std::uint8_t b2) { return {true, b1,
 // Groups tokens under flag bytes, eight to a group.
 std::vector<std::uint8_t> packLzss(std::span<const LzssToken> tokens);
 
-// Compresses `data` in `mode` (0 to 3) with greedy matching.
-std::vector<LzssToken> compressTokens(std::span<const std::uint8_t> data, int mode);
+// Compresses `data` in `mode` (0 to 3), greedily.
 std::vector<std::uint8_t> compressLzss(std::span<const std::uint8_t> data, int mode);
 
-// Containers holding a whole TIM file (which starts with 0x10). `modeByte` is
-// written as given (in the "TIM" form 1 means mode 3); `compressMode` is the
-// mode the payload is compressed in.
-std::vector<std::uint8_t> timFormContainer(std::span<const std::uint8_t> timFile, std::uint8_t modeByte,
-                                           int compressMode);
+// Containers of a whole TIM file (its first byte, 0x10, ends the header).
+// `modeByte` is written as given; the payload is compressed in the mode it
+// means (in the "TIM" form 1 means 3).
+std::vector<std::uint8_t> timFormContainer(std::span<const std::uint8_t> timFile, std::uint8_t modeByte);
 std::vector<std::uint8_t> bu2FormContainer(std::span<const std::uint8_t> timFile, std::uint8_t modeByte,
                                            char letter = 'M');
 
