@@ -1,5 +1,5 @@
 // A deliberately plain GIF code-stream packer for tests: one bit at a time,
-// then cut into sub-blocks. It shares no code with the packer under test.
+// cut into sub-blocks as it goes. It shares no code with the packer under test.
 #pragma once
 
 #include <algorithm>
@@ -8,33 +8,21 @@
 
 namespace quolb::test {
 
-// The sub-blocks for `codes` sent as 9-bit literals with a clear code (256)
-// in front of a code once `clearLimit` codes went out since the last one,
-// then the end code 257. The block terminator is not included.
-inline std::vector<std::uint8_t> referenceCodeStream(const std::vector<std::uint8_t>& codes, int clearLimit = 253) {
-    std::vector<bool> bits;
-    auto send = [&bits](int code) {
-        for (int i = 0; i < 9; ++i) bits.push_back(((code >> i) & 1) != 0);
-    };
-    int sinceClear = 0;
-    for (const std::uint8_t code : codes) {
-        if (sinceClear >= clearLimit) {
-            send(256);
-            sinceClear = 0;
-        }
-        send(code);
-        ++sinceClear;
+// The sub-blocks for `codes` sent as 9-bit literals, a clear code (256) in
+// front of every 254th, then the end code 257. No block terminator.
+inline std::vector<std::uint8_t> referenceCodeStream(const std::vector<std::uint8_t>& codes) {
+    std::vector<int> sent;
+    for (std::size_t i = 0; i < codes.size(); ++i) {
+        if (i > 0 && i % 253 == 0) sent.push_back(256);
+        sent.push_back(codes[i]);
     }
-    send(257);
-    std::vector<std::uint8_t> raw((bits.size() + 7) / 8, 0);
-    for (std::size_t i = 0; i < bits.size(); ++i)
-        if (bits[i]) raw[i / 8] = static_cast<std::uint8_t>(raw[i / 8] | 1 << (i % 8));
+    sent.push_back(257);
+    const std::size_t bits = 9 * sent.size();
     std::vector<std::uint8_t> framed;
-    for (std::size_t at = 0; at < raw.size(); at += 255) {
-        const std::size_t length = std::min<std::size_t>(255, raw.size() - at);
-        framed.push_back(static_cast<std::uint8_t>(length));
-        framed.insert(framed.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
-                      raw.begin() + static_cast<std::ptrdiff_t>(at + length));
+    for (std::size_t bit = 0; bit < bits; ++bit) {
+        if (bit % (8 * 255) == 0) framed.push_back(static_cast<std::uint8_t>(std::min<std::size_t>(255, (bits - bit + 7) / 8)));
+        if (bit % 8 == 0) framed.push_back(0);
+        if ((sent[bit / 9] >> (bit % 9) & 1) != 0) framed.back() = static_cast<std::uint8_t>(framed.back() | 1 << (bit % 8));
     }
     return framed;
 }
