@@ -9,7 +9,8 @@
 
 using namespace quolb::test;
 
-static void save(const std::filesystem::path& folder, const std::string& name, const std::vector<std::uint8_t>& bytes) {
+static void save(const std::filesystem::path& folder, const std::string& name,
+                 const std::vector<std::uint8_t>& bytes) {
     std::filesystem::create_directories(folder);
     if (std::FILE* file = std::fopen((folder / name).string().c_str(), "wb")) {
         std::fwrite(bytes.data(), 1, bytes.size(), file);
@@ -36,7 +37,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::filesystem::path corpus = argv[1];
-    for (unsigned bits : {1u, 4u, 8u, 24u}) save(corpus / "fuzz_bitmap", "bits" + std::to_string(bits) + ".bmp", bitmap(bits));
+    for (unsigned bits : {1u, 4u, 8u, 24u})
+        save(corpus / "fuzz_bitmap", "bits" + std::to_string(bits) + ".bmp", bitmap(bits));
 
     auto wideClut = patternTim(4, 1, 2);
     wideClut.clut.resize(256, 0x7FFF);
@@ -50,7 +52,8 @@ int main(int argc, char** argv) {
     save(corpus / "fuzz_tim", "short-clut.tim", timFile(shortClut));
     for (std::uint8_t mode = 0; mode < 4; ++mode) {
         save(corpus / "fuzz_container", "tim-form-" + std::to_string(mode), timFormContainer(eight, mode));
-        save(corpus / "fuzz_container", "bu2-form-" + std::to_string(mode), bu2FormContainer(four, mode, mode % 2 ? 'L' : 'M'));
+        save(corpus / "fuzz_container", "bu2-form-" + std::to_string(mode),
+             bu2FormContainer(four, mode, mode % 2 ? 'L' : 'M'));
     }
     const auto timItem = timFormContainer(eight, 2);
     const auto bu2Item = bu2FormContainer(four, 1, 'L');

@@ -45,9 +45,9 @@ TEST(Lzss, BackReferencesAtTheWindowEdgesAndPastThem) {
         for (std::size_t i = 0; i < c.written; ++i) tokens.push_back(test::literal(r[i]));
         tokens.push_back(test::reference(c.b1, c.b2));
         std::string why;
-        const auto out = expand(test::packLzss(tokens), c.mode, &why);
-        SCOPED_TRACE(testing::Message() << c.written << " then " << int{c.b1} << "," << int{c.b2} << " mode " << c.mode);
-        EXPECT_EQ(out, c.why ? test::bytesOf("!") : test::concat({std::span(r).first(c.written), std::span(r).subspan(c.from, c.length)}));
+        const auto want = test::concat({std::span(r).first(c.written), std::span(r).subspan(c.from, c.length)});
+        SCOPED_TRACE(testing::Message() << c.written << " then " << int{c.b1} << "," << int{c.b2} << " " << c.mode);
+        EXPECT_EQ(expand(test::packLzss(tokens), c.mode, &why), c.why ? test::bytesOf("!") : want);
         EXPECT_EQ(why, c.why ? c.why : "");
     }
 }
@@ -125,7 +125,8 @@ TEST(Container, BadHeadersAndPayloadsFailWithAReason) {
         {test::bytesOf(std::string("TIM\0xxxx\x10", 9)), "compressed data is too short to hold a TIM picture"},
         {test::timFormContainer(flags, 0), "compressed data is not an 8-bit or 4-bit TIM picture"},
         {test::timFormContainer(std::span(tim).first(tim.size() - 1), 0), "pixel data runs past the end of the data"},
-        {test::bytesOf(std::string("TIM\x02xxxx\x10\x80\x00\x02", 12)), "back-reference before the start of the output"},
+        {test::bytesOf(std::string("TIM\x02xxxx\x10\x80\x00\x02", 12)),
+         "back-reference before the start of the output"},
     };
     for (const auto& [bytes, reason] : cases) {
         Picture picture;

@@ -21,7 +21,9 @@ inline void expectPictureMatches(const Picture& picture, const TimSpec& spec,
     const int bits = spec.depth;
     const auto width = static_cast<std::size_t>((bits == 8 ? 2 : 4) * spec.rowUnits);
     // Pixel i from the top left; the left pixel of a 4-bit pair is the low nibble.
-    const auto index = [&](std::size_t i) -> unsigned { return bits == 8 ? spec.pixels[i] : (spec.pixels[i / 2] >> (i % 2 * 4)) & 15; };
+    const auto index = [&](std::size_t i) -> unsigned {
+        return bits == 8 ? unsigned{spec.pixels[i]} : static_cast<unsigned>(spec.pixels[i / 2] >> (i % 2 * 4)) & 15u;
+    };
     const auto colour = [&](unsigned i) {
         const auto widen = [](unsigned v) { return static_cast<std::uint8_t>((v & 31) * 255 / 31); };
         return PaletteEntry{widen(spec.clut[i]), widen(spec.clut[i] >> 5u), widen(spec.clut[i] >> 10u), 0};
@@ -32,9 +34,10 @@ inline void expectPictureMatches(const Picture& picture, const TimSpec& spec,
     for (unsigned i = 0; i < 1u << bits; ++i) EXPECT_EQ(picture.palette.at(i), colour(i)) << "colour " << i;
     // DIB rows run bottom-up, the left pixel of a 4-bit pair in the high nibble.
     const auto stride = static_cast<std::size_t>(dibStride(bits, picture.width));
+    const auto pixelBits = static_cast<std::size_t>(bits);
     for (std::size_t y = 0; y < spec.rows; ++y)
         for (std::size_t x = 0; x < width; ++x) {
-            const unsigned byte = pixelRows(picture)[(spec.rows - 1 - y) * stride + x * static_cast<std::size_t>(bits) / 8];
+            const unsigned byte = pixelRows(picture)[(spec.rows - 1 - y) * stride + x * pixelBits / 8];
             ASSERT_EQ(bits == 8 ? byte : byte >> (x % 2 ? 0 : 4) & 15, index(y * width + x)) << x << "," << y;
         }
 #ifdef QUOLB_HAVE_GIFLIB
@@ -46,7 +49,8 @@ inline void expectPictureMatches(const Picture& picture, const TimSpec& spec,
     ASSERT_EQ(gif.pixels.size(), width * spec.rows);
     for (std::size_t i = 0; i < gif.pixels.size(); ++i) {
         const auto want = colour(index(i));
-        ASSERT_EQ(gif.colours.at(gif.pixels[i]), (std::array{want.red, want.green, want.blue})) << "GIF pixel " << i;
+        ASSERT_EQ(gif.colours.at(gif.pixels[i]), (std::array{want.red, want.green, want.blue}))
+            << "GIF pixel " << i;
     }
 #endif
 }

@@ -45,7 +45,11 @@ inline std::vector<std::uint8_t> timData(const TimSpec& spec) {
     putLe(out, 0, 4);                                                            // x, y
     putLe(out, static_cast<std::uint32_t>(spec.clut.size()) | 1u << 16, 4);  // colours, one row
     for (auto colour : spec.clut) putLe(out, colour, 2);
-    out.resize(std::max<std::size_t>(std::size_t{clutLength} + 8, spec.depth == 8 ? 524 : 44), 0);
+    const std::size_t widthAt = std::max<std::size_t>(std::size_t{clutLength} + 8, spec.depth == 8 ? 524 : 44);
+    out.resize(std::max(out.size(), widthAt - 8), 0);
+    putLe(out, 12 + static_cast<std::uint32_t>(spec.pixels.size()), 4);  // the image block's length: not read
+    putLe(out, 0, 4);                                                  // x, y
+    out.resize(widthAt);
     putLe(out, spec.rowUnits | std::uint32_t{spec.rows} << 16, 4);
     out.insert(out.end(), spec.pixels.begin(), spec.pixels.end());
     return out;
