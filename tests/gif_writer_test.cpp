@@ -4,8 +4,8 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <tuple>
 
-#include "byte_reader.h"
 #include "support/gif_decode.h"
 #include "support/reference_packer.h"
 #include "writer.h"
@@ -28,68 +28,47 @@ struct GifWriterTest : ::testing::Test {
     const fs::path folder = fs::temp_directory_path() / ("quolb-gif-writer-" + std::to_string(std::random_device{}()));
 };
 
-Bytes readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
+// A picture of random pixels, the colour table its GIF must hold and the index
+// each pixel must be sent as, top row first: its own at 1, 4 and 8 bits, deeper
+// the first entry nearest its colour. The table is the picture's own (entry i
+// is (3i+1, 255-i, 7i), all different, none black), black past its end, or
+// DefaultPalette. A table of its own gives 24- and 32-bit pictures its colours,
+// which must map to themselves; a 16-bit channel v shows as v << 3 | v >> 2.
+struct Sample { Picture picture; std::vector<Rgb> table; Bytes indices; };
 
-// The file's colour table: the picture's own (entry i is (3i+1, 255-i, 7i),
-// all different, none black), black past its end, or DefaultPalette.
-std::vector<Rgb> fileTable(std::int32_t colours) {
-    std::vector<Rgb> table(256);
-    for (std::size_t i = 0; i < 256; ++i) {
-        if (colours == 0) table[i] = {DefaultPalette[i].red, DefaultPalette[i].green, DefaultPalette[i].blue};
-        if (i < static_cast<std::size_t>(colours))
-            table[i] = {static_cast<std::uint8_t>(3 * i + 1), static_cast<std::uint8_t>(255 - i), static_cast<std::uint8_t>(7 * i)};
-    }
-    return table;
-}
-
-std::uint8_t nearestIndex(const std::vector<Rgb>& table, Rgb c) {
-    std::vector<int> distances;
-    for (const Rgb& t : table)
-        distances.push_back((t[0] - c[0]) * (t[0] - c[0]) + (t[1] - c[1]) * (t[1] - c[1]) + (t[2] - c[2]) * (t[2] - c[2]));
-    return static_cast<std::uint8_t>(std::min_element(distances.begin(), distances.end()) - distances.begin());
-}
-
-// A picture of random pixels; `indices` gets the index each must be sent as,
-// top row first: its own at 1, 4 and 8 bits, the nearest colour's deeper. A
-// table of its own gives 24- and 32-bit pictures its colours, which must map
-// to themselves; a 16-bit channel v shows as v << 3 | v >> 2.
-Picture makePicture(std::int32_t width, std::int32_t height, std::uint16_t bits, std::int32_t colours, Bytes& indices) {
+Sample makePicture(std::size_t width, std::size_t height, std::uint16_t bits, std::size_t own) {
     static std::mt19937 random(6);
-    Picture picture;
-    EXPECT_EQ(allocateDib(picture, width, height, bits, colours, nullptr), 1);
-    const auto table = fileTable(colours);
-    for (std::size_t i = 0; i < static_cast<std::size_t>(colours); ++i)
-        std::copy(table[i].rbegin(), table[i].rend(), picture.dib.data() + dibHeaderSize + 4 * i);
-    const auto stride = static_cast<std::size_t>(picture.imageSize / height);
-    for (std::size_t y = 1; y <= static_cast<std::size_t>(height); ++y) {
-        std::uint8_t* row = picture.dib.data() + picture.dib.size() - y * stride;  // rows go bottom-up
-        for (std::size_t bit = 0; bit < static_cast<std::size_t>(width) * bits; bit += bits) {
-            Rgb c{};
-            for (auto& channel : c) channel = static_cast<std::uint8_t>(random());
-            if (colours > 0 && bits > 16) c = table[random() % static_cast<std::size_t>(colours)];
-            if (bits == 16)
-                for (auto& channel : c) channel = static_cast<std::uint8_t>((channel & 0xF8) | channel >> 5);
-            indices.push_back(bits <= 8 ? static_cast<std::uint8_t>(random() % (1u << bits)) : nearestIndex(table, c));
-            if (bits <= 8)
-                row[bit / 8] = static_cast<std::uint8_t>(row[bit / 8] | indices.back() << (8 - bits - static_cast<int>(bit % 8)));
-            else if (bits == 16)
-                storeU16(row + bit / 8, static_cast<std::uint16_t>(c[0] >> 3 << 10 | c[1] >> 3 << 5 | c[2] >> 3));
-            else
-                std::copy(c.rbegin(), c.rend(), row + bit / 8);
-        }
+    Sample s{{}, std::vector<Rgb>(256), {}};
+    EXPECT_EQ(allocateDib(s.picture, std::int32_t(width), std::int32_t(height), bits, std::int32_t(own), nullptr), 1);
+    for (std::size_t i = 0; i < 256; ++i) {
+        if (own == 0) s.table[i] = {DefaultPalette[i].red, DefaultPalette[i].green, DefaultPalette[i].blue};
+        if (i < own) s.table[i] = {std::uint8_t(3 * i + 1), std::uint8_t(255 - i), std::uint8_t(7 * i)};
+        if (i < own) std::copy(s.table[i].rbegin(), s.table[i].rend(), s.picture.dib.data() + dibHeaderSize + 4 * i);
     }
-    return picture;
+    const auto square = [](int v) { return v * v; };
+    const auto stride = static_cast<std::size_t>(s.picture.imageSize) / height;
+    for (std::size_t p = 0; p < width * height; ++p) {
+        // Rows go bottom-up; deep pixels are stored little-endian, blue first.
+        std::uint8_t* at = s.picture.dib.data() + s.picture.dib.size() - (p / width + 1) * stride + p % width * bits / 8;
+        Rgb c{std::uint8_t(random()), std::uint8_t(random()), std::uint8_t(random())};
+        if (own > 0 && bits > 16) c = s.table[random() % own];
+        for (auto& channel : c) channel = static_cast<std::uint8_t>(bits == 16 ? (channel & 0xF8) | channel >> 5 : channel);
+        const auto distance = [&](const Rgb& t) { return square(t[0] - c[0]) + square(t[1] - c[1]) + square(t[2] - c[2]); };
+        const auto nearest = [&] { return std::ranges::min_element(s.table, {}, distance) - s.table.begin(); };
+        s.indices.push_back(static_cast<std::uint8_t>(bits <= 8 ? static_cast<long>(random() % (1u << bits)) : nearest()));
+        const std::uint32_t value = bits == 16 ? std::uint32_t{c[0]} >> 3 << 10 | std::uint32_t{c[1]} >> 3 << 5 | c[2] >> 3
+                                               : std::uint32_t{c[0]} << 16 | std::uint32_t{c[1]} << 8 | c[2];
+        if (bits <= 8) *at = static_cast<std::uint8_t>(*at | s.indices.back() << (8 - bits - static_cast<int>(p % width * bits % 8)));
+        for (std::size_t k = 0; bits > 8 && k < bits / 8u; ++k) at[k] = static_cast<std::uint8_t>(value >> 8 * k);
+    }
+    return s;
 }
 
-// Each file, written over the larger one before it, holds the reference
-// packer's code stream for its pixels, the block terminator and trailer;
-// giflib decodes it to the picture's size, the file's table, the transparent
-// flag and index, and every pixel.
+// Each file holds the reference packer's code stream for its pixels, the
+// block terminator and trailer; giflib decodes it to the picture's size, the
+// file's table, the transparent flag and index, and every pixel.
 TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
-    struct Case { std::int32_t width, height; std::uint16_t bits; std::int32_t colours; int flag; TransparentColour colour; int index; std::size_t size; };
+    struct Case { std::size_t width, height; std::uint16_t bits; std::size_t colours; int flag; TransparentColour colour; int index; std::size_t size; };
     // The transparent index is the colour's first entry, black past the
     // table's end included, or 0 when none matches; the flag off keeps it.
     const Case cases[] = {
@@ -105,32 +84,27 @@ TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
         {1, 1, 8, 256, 0, {}, 0, 806},
     };
     const fs::path path = folder / "round.gif";
+    std::ofstream(path) << std::string(5000, 'x');  // a longer file for the first GIF to replace
     for (const Case& c : cases) {
         SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + ", " + std::to_string(c.bits) + " bits");
-        Bytes indices;
+        const Sample sample = makePicture(c.width, c.height, c.bits, c.colours);
         std::string why;
-        ASSERT_EQ(writeGif(makePicture(c.width, c.height, c.bits, c.colours, indices), path.string().c_str(), c.flag, c.colour, &why), 1) << why;
-        const Bytes file = readFile(path);
-        Bytes expected = test::referenceCodeStream(indices);
-        expected.insert(expected.end(), {0x00, 0x3B});  // block terminator, trailer
-        ASSERT_GE(file.size(), 800u);
-        EXPECT_EQ(Bytes(file.begin() + 800, file.end()), expected);
+        ASSERT_EQ(writeGif(sample.picture, path.string().c_str(), c.flag, c.colour, &why), 1) << why;
+        std::ifstream in(path, std::ios::binary);
+        const Bytes file(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+        ASSERT_GE(file.size(), 802u);
+        EXPECT_EQ(Bytes(file.begin() + 800, file.end() - 2), test::referenceCodeStream(sample.indices));
         EXPECT_TRUE(c.size == 0 || file.size() == c.size) << file.size() << " bytes";
-        if (c.width * c.height == 1) {  // the image descriptor and data by hand
-            EXPECT_EQ(Bytes(file.end() - 17, file.end()), (Bytes{0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 8, 3, indices[0], 2, 2, 0, 0x3B}));
+        if (c.width * c.height == 1) {  // the image descriptor and data by hand, block terminator and trailer
+            EXPECT_EQ(Bytes(file.end() - 17, file.end()), (Bytes{0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 8, 3, sample.indices[0], 2, 2, 0, 0x3B}));
         }
 #ifdef QUOLB_HAVE_GIFLIB
         test::DecodedGif gif;
         ASSERT_TRUE(test::decodeGifFile(path.string(), gif, &why)) << why;
-        EXPECT_EQ(gif.imageWidth, c.width);
-        EXPECT_EQ(gif.imageHeight, c.height);
-        EXPECT_EQ(gif.colours, fileTable(c.colours));
-        EXPECT_EQ(gif.transparent, c.flag == 1);
-        EXPECT_EQ(gif.transparentIndex, c.index);
-        EXPECT_EQ(gif.pixels, indices);
+        EXPECT_EQ(std::tie(gif.imageWidth, gif.imageHeight, gif.transparent, gif.transparentIndex, gif.colours, gif.pixels),
+                  std::tuple(int(c.width), int(c.height), c.flag == 1, c.index, sample.table, sample.indices));
 #endif
     }
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "a temporary file was left";
 }
 
 TEST_F(GifWriterTest, RefusesPicturesItCannotWrite) {
@@ -140,9 +114,8 @@ TEST_F(GifWriterTest, RefusesPicturesItCannotWrite) {
         {[](Picture& p) { p.width = 70000; }, "a GIF holds at most 65535 pixels in width and height"},
         {[](Picture& p) { p.dib.pop_back(); }, "the picture's sizes do not fit its data"},  // rows past the end
     };
-    Bytes indices;
     for (const auto& [tweak, reason] : cases) {
-        Picture picture = makePicture(8, 8, 24, 0, indices);
+        Picture picture = makePicture(8, 8, 24, 0).picture;
         tweak(picture);
         std::string why;
         EXPECT_EQ(writeGif(picture, (folder / "never.gif").string().c_str(), 0, {}, &why), 0) << reason;
@@ -155,14 +128,13 @@ TEST_F(GifWriterTest, RefusesPicturesItCannotWrite) {
 // A full disk: a 64 KiB file system holding an old file, and a picture too
 // large for it. The save fails with its reason and leaves the old file whole.
 TEST_F(GifWriterTest, FailedSaveKeepsTheOldFile) {
-    const fs::path target = folder / "old.gif";
     if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
-    std::ofstream(target, std::ios::binary) << std::string(1000, 'B');
-    Bytes indices;
+    std::ofstream(folder / "old.gif", std::ios::binary) << std::string(1000, 'B');
     std::string why;
-    EXPECT_EQ(writeGif(makePicture(300, 300, 8, 256, indices), target.string().c_str(), 0, {}, &why), 0);
+    EXPECT_EQ(writeGif(makePicture(300, 300, 8, 256).picture, (folder / "old.gif").string().c_str(), 0, {}, &why), 0);
     EXPECT_EQ(why, "disk full or write error while writing the GIF");
-    EXPECT_EQ(readFile(target), Bytes(1000, 'B'));
+    const Bytes old(std::istreambuf_iterator<char>(std::ifstream(folder / "old.gif").rdbuf()), std::istreambuf_iterator<char>{});
+    EXPECT_EQ(old, Bytes(1000, 'B'));  // the stream is closed again before the unmount
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "a temporary file was left";
     ::umount(folder.c_str());
 }

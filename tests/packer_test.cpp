@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 #include <vector>
 
@@ -19,10 +20,7 @@ TEST(Packer, MatchesTheBitByBitPacker) {
         std::vector<std::uint8_t> codes(count);
         for (auto& code : codes) code = static_cast<std::uint8_t>(random());
         for (const std::size_t lead : {count, random() % (count + 1)}) {
-            GifCodeStream stream;
-            reset(stream);
-            stream.clearCode = 256;
-            stream.clearLimit = 253;
+            GifCodeStream stream{.clearCode = 256, .clearLimit = 253};
             GifSink sink;
             for (std::size_t i = 0; i < lead; ++i) putCode(stream, sink, codes[i], 9);
             for (std::size_t at = lead, row = 0; at < count; at += row) {
@@ -30,8 +28,7 @@ TEST(Packer, MatchesTheBitByBitPacker) {
                 putLiteralCodes(stream, sink, std::span(codes).subspan(at, row));
             }
             finish(stream, sink, 257, 9);
-            const auto bytes = sinkBytes(sink);
-            ASSERT_EQ(std::vector<std::uint8_t>(bytes.begin(), bytes.end()), test::referenceCodeStream(codes))
+            ASSERT_TRUE(std::ranges::equal(sinkBytes(sink), test::referenceCodeStream(codes)))
                 << count << " codes, the fast path after " << lead;
         }
     }

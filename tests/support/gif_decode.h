@@ -10,8 +10,7 @@
 namespace quolb::test {
 
 struct DecodedGif {
-    int imageWidth = 0;                                  // of the first image
-    int imageHeight = 0;
+    int imageWidth = 0, imageHeight = 0;                 // of the first image
     std::vector<std::array<std::uint8_t, 3>> colours;    // global table: red, green, blue
     bool transparent = false;                            // the graphic control extension's transparent flag
     int transparentIndex = -1;                           // its index byte, whatever the flag; -1 without one

@@ -12,11 +12,10 @@ namespace quolb::test {
 // front of every 254th, then the end code 257. No block terminator.
 inline std::vector<std::uint8_t> referenceCodeStream(const std::vector<std::uint8_t>& codes) {
     std::vector<int> sent;
-    for (std::size_t i = 0; i < codes.size(); ++i) {
-        if (i > 0 && i % 253 == 0) sent.push_back(256);
-        sent.push_back(codes[i]);
+    for (std::size_t i = 0; i <= codes.size(); ++i) {  // the end code after the last
+        if (i > 0 && i % 253 == 0 && i < codes.size()) sent.push_back(256);
+        sent.push_back(i < codes.size() ? codes[i] : 257);
     }
-    sent.push_back(257);
     const std::size_t bits = 9 * sent.size();
     std::vector<std::uint8_t> framed;
     for (std::size_t bit = 0; bit < bits; ++bit) {
