@@ -60,16 +60,16 @@ BENCHMARK(BM_ScanRandomArchive)->Unit(benchmark::kMillisecond)->UseRealTime();
 // An 8-bit TIM picture of 320 x 240 that compresses the way pictures do:
 // smooth runs, repeated rows with small changes, and some noise.
 std::vector<std::uint8_t> pictureTim() {
-    quolb::test::TimSpec spec = quolb::test::patternTim(8, 160, 240);
+    quolb::test::TimPicture tim = quolb::test::patternTim(8, 160, 240);
     std::mt19937 random(7);
     for (std::size_t y = 0; y < 240; ++y)
         for (std::size_t x = 0; x < 320; ++x) {
-            auto& pixel = spec.pixels[y * 320 + x];
+            auto& pixel = tim.pixels[y * 320 + x];
             pixel = static_cast<std::uint8_t>(x / 6 + y / 10);
             if ((x / 40 + y / 30) % 3 == 0) pixel = static_cast<std::uint8_t>(200 + (x * y) % 7);
             if (random() % 9 == 0) pixel = static_cast<std::uint8_t>(random());
         }
-    return quolb::test::timFile(spec);
+    return quolb::test::timFile(tim);
 }
 
 void BM_DecodeLzssMode2(benchmark::State& state) {

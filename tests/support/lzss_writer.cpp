@@ -1,5 +1,9 @@
 #include "lzss_writer.h"
 
+#include <algorithm>
+
+#include "tim_builder.h"
+
 namespace quolb::test {
 
 std::vector<std::uint8_t> packLzss(std::span<const LzssToken> tokens) {
@@ -21,51 +25,38 @@ std::vector<std::uint8_t> packLzss(std::span<const LzssToken> tokens) {
 std::vector<std::uint8_t> compressLzss(std::span<const std::uint8_t> data, int mode) {
     const std::size_t window = mode < 2 ? 256 : 4096;
     const std::size_t maxLength = mode == 0 ? 255 : mode == 1 ? 257 : mode == 2 ? 17 : 15;
-    const auto byte = [](std::size_t v) { return static_cast<std::uint8_t>(v); };
     std::vector<LzssToken> tokens;
-    for (std::size_t k = 0, length = 1; k < data.size(); k += length) {
+    for (std::size_t k = 0, length = 0; k < data.size(); k += std::max<std::size_t>(length, 1)) {
         // The longest match among the 1024 nearest sources the decoder reaches:
         // back to k - window + 1, or early on to position 0 (offset o is then o - 1).
-        std::size_t source = 0;
-        length = 1;
+        std::size_t offset = 0;
+        length = 0;
         for (std::size_t from = k; from-- > (k + 1 >= window ? k + 1 - window : 0) && k - from <= 1024;) {
             std::size_t n = 0;
             while (n < maxLength && k + n < data.size() && data[from + n] == data[k + n]) ++n;
-            if (n > length) {
-                length = n;
-                source = from;
-            }
+            if (n > length) offset = k + 1 >= window ? from + window - k : from + 1;
+            length = std::max(length, n);
         }
-        if (length < 3) {
-            length = 1;
-            tokens.push_back(literal(data[k]));
-            continue;
-        }
-        const std::size_t offset = k + 1 >= window ? source + window - k : source + 1;
         const std::size_t stored = mode == 1 || mode == 2 ? length - 2 : length;
-        tokens.push_back(mode < 2 ? reference(byte(offset), byte(stored))
-                                  : reference(byte(offset >> 4), byte((offset & 15) << 4 | stored)));
+        const auto byte = [](std::size_t v) { return static_cast<std::uint8_t>(v); };
+        if (length < 3) length = 0;
+        if (length == 0) tokens.push_back({false, data[k], 0});
+        else if (mode < 2) tokens.push_back({true, byte(offset), byte(stored)});
+        else tokens.push_back({true, byte(offset >> 4), byte((offset & 15) << 4 | stored)});
     }
     return packLzss(tokens);
 }
 
-static std::vector<std::uint8_t> withHeader(std::vector<std::uint8_t> header, std::span<const std::uint8_t> timFile,
-                                            int mode) {
-    header.push_back(0x10);
-    const auto payload = compressLzss(timFile.subspan(1), mode);
-    header.insert(header.end(), payload.begin(), payload.end());
-    return header;
-}
-
 std::vector<std::uint8_t> timFormContainer(std::span<const std::uint8_t> timFile, std::uint8_t modeByte) {
-    return withHeader({'T', 'I', 'M', modeByte, 0xA1, 0xB2, 0xC3, 0xD4}, timFile, modeByte == 1 ? 3 : modeByte % 4);
+    const std::uint8_t header[] = {'T', 'I', 'M', modeByte, 0xA1, 0xB2, 0xC3, 0xD4, 0x10};
+    return concat({header, compressLzss(timFile.subspan(1), modeByte == 1 ? 3 : modeByte % 4)});
 }
 
 std::vector<std::uint8_t> bu2FormContainer(std::span<const std::uint8_t> timFile, std::uint8_t modeByte,
                                            char letter) {
-    return withHeader({'L', 'Z', 'S', 'S', '-', 'b', 'u', '2', 0, 0, static_cast<std::uint8_t>(letter), modeByte,
-                       0x11, 0x22, 0x33, 0x44},
-                      timFile, modeByte % 4);
+    const std::uint8_t header[] = {'L', 'Z', 'S', 'S', '-', 'b', 'u', '2', 0, 0, static_cast<std::uint8_t>(letter),
+                                   modeByte, 0x11, 0x22, 0x33, 0x44, 0x10};
+    return concat({header, compressLzss(timFile.subspan(1), modeByte % 4)});
 }
 
 }  // namespace quolb::test

@@ -8,14 +8,8 @@
 
 namespace quolb::test {
 
-// One payload item: a literal byte, or a back-reference's two bytes.
-struct LzssToken {
-    bool reference = false;
-    std::uint8_t b1 = 0;
-    std::uint8_t b2 = 0;
-};
-inline LzssToken literal(std::uint8_t byte) { return {false, byte, 0}; }
-inline LzssToken reference(std::uint8_t b1, std::uint8_t b2) { return {true, b1, b2}; }
+// One payload item: a literal byte b1, or a back-reference's two bytes.
+struct LzssToken { bool reference; std::uint8_t b1, b2; };
 
 // Groups tokens under flag bytes, eight to a group.
 std::vector<std::uint8_t> packLzss(std::span<const LzssToken> tokens);
