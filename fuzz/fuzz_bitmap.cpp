@@ -1,8 +1,6 @@
 #include "fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    quolb::Picture picture;
-    std::string why;
-    quolb::fuzz::loadAs(picture, quolb::fuzz::writeInput(data, size), quolb::FileType::bitmap, why);
+    quolb::fuzz::loadInput(data, size, quolb::FileType::bitmap);
     return 0;
 }

@@ -1,54 +1,40 @@
-// What every fuzz target shares: the input goes to a file of its own, the
-// loader reads it like any file, and a picture that loads is written as a
-// GIF, so the writer sees whatever the loaders let through.
+// The harness every fuzz target shares: the input goes to a file of its own
+// and is loaded like any file. A failure must say why; a success must leave a
+// consistent DIB, which is then written as a GIF so the writer sees whatever
+// the loaders let through.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
-#include <string>
+#include <fstream>
 
 #include <unistd.h>
 
-#include "picture.h"
 #include "writer.h"
 
 namespace quolb::fuzz {
 
-// In memory where the system has a folder for it; one name per process.
-inline std::string scratchPath(const char* suffix) {
-    return (access("/dev/shm", W_OK) == 0 ? "/dev/shm/quolb-fuzz-" : "/tmp/quolb-fuzz-") +
-           std::to_string(::getpid()) + suffix;
-}
+struct Loaded { Picture picture; std::string why; };
 
-inline std::string writeInput(const std::uint8_t* data, std::size_t size) {
-    const std::string path = scratchPath(".in");
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (!file || (size != 0 && std::fwrite(data, 1, size, file) != size)) std::abort();
-    std::fclose(file);
-    return path;
-}
-
-// Every failure must say why; every success must leave a consistent DIB
-// that the GIF writer takes.
-inline void checkOutcome(const Picture& picture, int result, const std::string& why) {
-    if (result == 0 && (why.empty() || !picture.dib.empty() || !picture.palette.empty())) std::abort();
-    if (result == 0) return;
-    if (picture.dib.size() != dibHeaderSize + 4 * static_cast<std::size_t>(picture.colorCount) +
-                                  static_cast<std::size_t>(picture.imageSize))
-        std::abort();
-    std::string gifWhy;
-    writeGif(picture, scratchPath(".gif").c_str(), 0, {}, &gifWhy);
-}
-
-inline int loadAs(Picture& picture, const std::string& path, FileType type, std::string& why) {
-    releasePicture(picture);
-    picture.path = path;
+// Loads the input from a file of its own (in memory where the system has a
+// folder for it) as `type`, `opens` times: an archive steps on each time.
+inline Loaded loadInput(const std::uint8_t* data, std::size_t size, FileType type, int opens = 1) {
+    Loaded out;
+    Picture& picture = out.picture;
+    picture.path = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + ("/quolb-fuzz-" + std::to_string(getpid()));
     picture.fileType = type;
-    why.clear();
-    const int result = loadPicture(picture, &why);
-    checkOutcome(picture, result, why);
-    return result;
+    std::ofstream(picture.path, std::ios::binary).write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    while (opens-- > 0) {
+        releasePicture(picture);
+        out.why.clear();
+        const int result = loadPicture(picture, &out.why);
+        if (result == 0 && (out.why.empty() || !picture.dib.empty() || !picture.palette.empty())) std::abort();
+        if (picture.archiveOffset < 0 || static_cast<std::size_t>(picture.archiveOffset) > size) std::abort();
+        const auto dibSize = dibHeaderSize + 4 * std::size_t(picture.colorCount) + std::size_t(picture.imageSize);
+        if (result == 1 && (picture.dib.size() != dibSize || !writeGif(picture, (picture.path + ".gif").c_str(), 0, {}, nullptr)))
+            std::abort();
+    }
+    return out;
 }
 
 }  // namespace quolb::fuzz
