@@ -5,12 +5,32 @@
 #include <filesystem>
 #include <fstream>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "support/bmp_builder.h"
 #include "support/lzss_writer.h"
 #include "support/tim_builder.h"
+#include "naming.h"
+
+namespace quolb {
+namespace {
+
+// Output names on the platform's own paths: only a dot in the file name is
+// an extension, and --all numbers items beside that stem.
+TEST(CliNaming, CutsOnlyTheFileNamesExtension) {
+#ifdef _WIN32
+    EXPECT_EQ(defaultOutput("D:\\photos.old\\cat.bmp"), "D:\\photos.old\\cat.gif");
+    EXPECT_EQ(defaultOutput("D:\\photos.old\\cat"), "D:\\photos.old\\cat.gif");
+#endif
+    EXPECT_EQ(defaultOutput("photos.old/cat"), "photos.old/cat.gif");
+    EXPECT_EQ(defaultOutput(".hidden"), ".hidden.gif");
+    EXPECT_EQ(itemOutput("out/pack.gif", 7), "out/pack-007.gif");
+}
+
+}  // namespace
+}  // namespace quolb
 
 #ifndef _WIN32
 #include <sys/wait.h>
@@ -31,7 +51,9 @@ Bytes smallBitmap() {
 
 std::string readText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 // Each test works in a folder of its own, removed afterwards.

@@ -26,16 +26,20 @@ struct BmpBuilder {
     std::vector<std::uint8_t> pixels = {0, 0, 0, 0};
 
     std::vector<std::uint8_t> bytes() const {
-        std::vector<std::uint8_t> out(14 + std::clamp<std::size_t>(headerSize, 40, 124), 0);
+        // Masks follow a 40-byte header; the longer headers hold them inside.
+        const std::size_t maskBytes = headerSize <= 40 ? 4 * masks.size() : 0;
+        std::vector<std::uint8_t> out(14 + std::clamp<std::size_t>(headerSize, 40, 124) + maskBytes, 0);
         std::copy_n("BM", 2, out.begin());
         const std::uint32_t fields[] = {headerSize, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
                                         std::uint32_t{planes} | std::uint32_t{bitCount} << 16, compression, 0, 0, 0, clrUsed};
         for (std::size_t i = 0; i < std::size(fields); ++i) storeU32(out.data() + 14 + 4 * i, fields[i]);
-        if (headerSize <= 40) out.resize(out.size() + 4 * masks.size());
         for (std::size_t i = 0; i < masks.size(); ++i) storeU32(out.data() + 54 + 4 * i, masks[i]);
-        out.insert(out.end(), table.begin(), table.end());
-        storeU32(out.data() + 10, pixelOffset != 0 ? pixelOffset : static_cast<std::uint32_t>(out.size()));
-        out.insert(out.end(), pixels.begin(), pixels.end());
+        const std::size_t tableAt = out.size();
+        out.resize(tableAt + table.size() + pixels.size());
+        std::copy(table.begin(), table.end(), out.begin() + static_cast<std::ptrdiff_t>(tableAt));
+        const std::size_t pixelsAt = tableAt + table.size();
+        std::copy(pixels.begin(), pixels.end(), out.begin() + static_cast<std::ptrdiff_t>(pixelsAt));
+        storeU32(out.data() + 10, pixelOffset != 0 ? pixelOffset : static_cast<std::uint32_t>(pixelsAt));
         storeU32(out.data() + 2, static_cast<std::uint32_t>(out.size()));
         return out;
     }
