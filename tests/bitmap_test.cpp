@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -12,7 +13,6 @@
 #include "byte_reader.h"
 #include "picture.h"
 #include "support/bmp_builder.h"
-#include "support/imagemagick.h"
 #include "support/temp_file.h"
 
 namespace quolb {
@@ -20,10 +20,34 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// ImageMagick, an independent writer and judge of bitmaps: true when the
+// command ("convert ...", "compare ...") exits with 0. Windows has a convert
+// of its own, which converts disks, not pictures.
+bool runImageMagick([[maybe_unused]] const std::string& command) {
+#ifdef _WIN32
+    return false;
+#else
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+#endif
+}
+
+TEST(LoadPicture, MissingFileLeavesTheRecordAsItWas) {
+    Picture picture;
+    picture.path = "quolb-no-such-file.bmp";
+    picture.fileType = FileType::bitmap;
+    picture.archiveOffset = 99;
+    picture.dib.assign(44, 7);
+    std::string why;
+    EXPECT_EQ(loadPicture(picture, &why), 0);
+    EXPECT_EQ(why, "cannot open the file");
+    EXPECT_EQ(picture.archiveOffset, 99);
+    EXPECT_EQ(picture.dib, Bytes(44, 7));
+}
+
 // Loads the bytes as a bitmap through loadPicture, into a record that last
 // held an archive item.
 int load(const Bytes& bytes, Picture& picture, std::string& why) {
-    const test::TempFile file(bytes, ".bmp");
+    const test::TempFile file(".bmp", bytes);
     picture.path = file.path();
     picture.fileType = FileType::bitmap;
     picture.archiveOffset = 1234;
@@ -37,8 +61,8 @@ test::BmpBuilder rle(std::uint16_t bits, std::int32_t width, std::int32_t height
 }
 
 // 1 x 1, 8 bits, two colours.
-test::BmpBuilder eightBit(Bytes pixels, std::uint32_t pixelOffset = 0, std::uint32_t headerSize = 40) {
-    return {.pixelOffset = pixelOffset, .headerSize = headerSize, .bitCount = 8, .clrUsed = 2,
+test::BmpBuilder eightBit(Bytes pixels, std::uint32_t pixelOffset) {
+    return {.pixelOffset = pixelOffset, .bitCount = 8, .clrUsed = 2,
             .table = {10, 20, 30, 0, 1, 2, 3, 0}, .pixels = std::move(pixels)};
 }
 
@@ -68,7 +92,6 @@ TEST(Bitmap, LoadsAsPlainBottomUpRowsOrFailsWithItsReason) {
         // Offsets that cannot be right are mended to "just after the table".
         {"pixel offset past a gap", eightBit({9, 9, 1, 2, 3, 4}, 64), "", {1, 2, 3, 4}},
         {"pixel offset far past the end", eightBit({1, 2, 3, 4}, 0xFFFFFFFF), "", {1, 2, 3, 4}},
-        {"V5 header", eightBit({1, 2, 3, 4}, 0, 124), "", {1, 2, 3, 4}},
         {"top-down", {.height = -2, .pixels = {1, 1, 1, 0, 2, 2, 2, 0}}, "", {2, 2, 2, 0, 1, 1, 1, 0}},
         {"top-down RLE8", rle(8, 1, -2, {1, 4, 0, 0, 1, 6, 0, 1}), "", {6, 0, 0, 0, 4, 0, 0, 0}},
         // A run, a padded absolute run, a run into the row's padding (kept out
@@ -115,18 +138,13 @@ TEST(Bitmap, LoadsAsPlainBottomUpRowsOrFailsWithItsReason) {
 // Bitmaps as another program writes them. What we load, put back in a file,
 // must look to ImageMagick exactly like its own file.
 TEST(Bitmap, ImageMagicksBitmapsLoadPixelForPixel) {
-    if (!test::runImageMagick("convert -version")) GTEST_SKIP() << "ImageMagick is not available";
-    struct Kind {
-        std::string options;  // ending with a space or ImageMagick's prefix for the output format
-        std::uint32_t headerSize;
-        std::uint16_t bits;
-        std::uint32_t compression;
-    };
+    if (!runImageMagick("convert -version")) GTEST_SKIP() << "ImageMagick is not available";
+    // Options end with a space or ImageMagick's prefix for the output format.
+    struct Kind { std::string options; std::uint32_t headerSize; std::uint16_t bits; std::uint32_t compression; };
     const Kind kinds[] = {
         {"-type palette -colors 200 -compress none BMP3:", 40, 8, 0},
         {"-type truecolor ", 124, 24, 0},
         {"-type palette -colors 200 -compress RLE BMP3:", 40, 8, 1},
-        {"-colorspace gray -type palette -compress none BMP3:", 40, 8, 0},
         {"-colors 16 -type palette BMP3:", 40, 4, 0},
         {"-type bilevel BMP3:", 40, 1, 0},
         {"-define bmp:subtype=RGB565 ", 124, 16, 3},
@@ -135,7 +153,8 @@ TEST(Bitmap, ImageMagicksBitmapsLoadPixelForPixel) {
     for (const Kind& k : kinds) {
         SCOPED_TRACE(k.options);
         const test::TempFile theirs(".bmp");
-        ASSERT_TRUE(test::runImageMagick("convert -size 37x23 -seed 1 plasma:fractal " + k.options + "'" + theirs.path() + "'"));
+        ASSERT_TRUE(runImageMagick("convert -size 37x23 -seed 1 plasma:fractal " + k.options + "'" + theirs.path() +
+                                   "'"));
         std::ifstream in(theirs.path(), std::ios::binary);
         const Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
         Picture picture;
@@ -149,9 +168,9 @@ TEST(Bitmap, ImageMagicksBitmapsLoadPixelForPixel) {
         ours.insert(ours.end(), picture.dib.begin(), picture.dib.end());
         storeU32(ours.data() + 2, static_cast<std::uint32_t>(ours.size()));
         storeU32(ours.data() + 10, static_cast<std::uint32_t>(ours.size() - pixelRows(picture).size()));
-        const test::TempFile oursFile(ours, ".bmp");
+        const test::TempFile oursFile(".bmp", ours);
         // 16-bit pixels load as 5-5-5: green keeps 5 of its 6 bits.
-        EXPECT_TRUE(test::runImageMagick("compare -metric AE -alpha off " + std::string(k.bits == 16 ? "-fuzz 4% '" : "'") +
+        EXPECT_TRUE(runImageMagick("compare -metric AE -alpha off " + std::string(k.bits == 16 ? "-fuzz 4% '" : "'") +
                                          theirs.path() + "' '" + oursFile.path() + "' null:"))
             << "ImageMagick sees pixels that differ";
     }

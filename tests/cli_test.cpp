@@ -4,8 +4,8 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <random>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -51,14 +51,11 @@ Bytes smallBitmap() {
 
 std::string readText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 // Each test works in a folder of its own, removed afterwards.
-class Cli : public ::testing::Test {
-protected:
+struct Cli : ::testing::Test {
     fs::path dir = fs::temp_directory_path() / ("quolb-cli-" + std::to_string(std::random_device{}()));
     int status = -1;
     std::string out, err;

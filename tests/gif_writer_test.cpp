@@ -1,14 +1,17 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <random>
 #include <tuple>
 
-#include "support/gif_decode.h"
 #include "support/reference_packer.h"
 #include "writer.h"
+#ifdef QUOLB_HAVE_GIFLIB
+#include "support/gif_decode.h"
+#endif
 #ifndef _WIN32
 #include <sys/mount.h>
 #endif
@@ -68,20 +71,22 @@ Sample makePicture(std::size_t width, std::size_t height, std::uint16_t bits, st
 // block terminator and trailer; giflib decodes it to the picture's size, the
 // file's table, the transparent flag and index, and every pixel.
 TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
-    struct Case { std::size_t width, height; std::uint16_t bits; std::size_t colours; int flag; TransparentColour colour; int index; std::size_t size; };
+    struct Case {
+        std::size_t width, height; std::uint16_t bits; std::size_t colours;
+        int flag; TransparentColour colour; int index;
+    };
     // The transparent index is the colour's first entry, black past the
     // table's end included, or 0 when none matches; the flag off keeps it.
     const Case cases[] = {
-        {7, 300, 1, 2, 1, {0, 0, 0}, 2, 0},
-        {507, 1, 8, 200, 1, {1, 2, 3}, 0, 0},
-        {23, 22, 8, 256, 0, {4, 254, 7}, 1, 0},  // 506 pixels
-        {33, 9, 16, 5, 0, {0, 0, 0}, 5, 0},
-        {254, 1, 8, 256, 1, {4, 254, 7}, 1, 0},
-        {15, 15, 8, 16, 0, {0, 0, 0}, 16, 1058},  // one full sub-block
-        {19, 11, 24, 0, 1, {224, 224, 192}, 255, 0},
-        {17, 11, 32, 5, 1, {13, 251, 28}, 4, 0},
-        {13, 5, 4, 3, 1, {7, 253, 14}, 2, 0},
-        {1, 1, 8, 256, 0, {}, 0, 806},
+        {7, 300, 1, 2, 1, {0, 0, 0}, 2},
+        {507, 1, 8, 200, 1, {1, 2, 3}, 0},
+        {23, 22, 8, 256, 0, {4, 254, 7}, 1},  // 506 pixels
+        {33, 9, 16, 5, 0, {0, 0, 0}, 5},
+        {15, 15, 8, 16, 0, {0, 0, 0}, 16},  // 225 codes and the end code: one full sub-block
+        {19, 11, 24, 0, 1, {224, 224, 192}, 255},
+        {17, 11, 32, 5, 1, {13, 251, 28}, 4},
+        {13, 5, 4, 3, 1, {7, 253, 14}, 2},
+        {1, 1, 8, 256, 0, {}, 0},
     };
     const fs::path path = folder / "round.gif";
     std::ofstream(path) << std::string(5000, 'x');  // a longer file for the first GIF to replace
@@ -94,10 +99,6 @@ TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
         const Bytes file(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
         ASSERT_GE(file.size(), 802u);
         EXPECT_EQ(Bytes(file.begin() + 800, file.end() - 2), test::referenceCodeStream(sample.indices));
-        EXPECT_TRUE(c.size == 0 || file.size() == c.size) << file.size() << " bytes";
-        if (c.width * c.height == 1) {  // the image descriptor and data by hand, block terminator and trailer
-            EXPECT_EQ(Bytes(file.end() - 17, file.end()), (Bytes{0x2C, 0, 0, 0, 0, 1, 0, 1, 0, 0, 8, 3, sample.indices[0], 2, 2, 0, 0x3B}));
-        }
 #ifdef QUOLB_HAVE_GIFLIB
         test::DecodedGif gif;
         ASSERT_TRUE(test::decodeGifFile(path.string(), gif, &why)) << why;
