@@ -143,6 +143,7 @@ TEST(Bitmap, ImageMagicksBitmapsLoadPixelForPixel) {
     struct Kind { std::string options; std::uint32_t headerSize; std::uint16_t bits; std::uint32_t compression; };
     const Kind kinds[] = {
         {"-type palette -colors 200 -compress none BMP3:", 40, 8, 0},
+        {"-colorspace gray -type palette -compress none BMP3:", 40, 8, 0},
         {"-type truecolor ", 124, 24, 0},
         {"-type palette -colors 200 -compress RLE BMP3:", 40, 8, 1},
         {"-colors 16 -type palette BMP3:", 40, 4, 0},

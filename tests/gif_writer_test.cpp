@@ -99,6 +99,7 @@ TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
         const Bytes file(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
         ASSERT_GE(file.size(), 802u);
         EXPECT_EQ(Bytes(file.begin() + 800, file.end() - 2), test::referenceCodeStream(sample.indices));
+        EXPECT_EQ(Bytes(file.end() - 2, file.end()), (Bytes{0x00, 0x3B})) << "block terminator and trailer";
 #ifdef QUOLB_HAVE_GIFLIB
         test::DecodedGif gif;
         ASSERT_TRUE(test::decodeGifFile(path.string(), gif, &why)) << why;
