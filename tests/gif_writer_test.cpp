@@ -79,6 +79,7 @@ TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
     // table's end included, or 0 when none matches; the flag off keeps it.
     const Case cases[] = {
         {7, 300, 1, 2, 1, {0, 0, 0}, 2},
+        {254, 1, 8, 200, 1, {1, 2, 3}, 0},  // one clear code, just before the last pixel's code
         {507, 1, 8, 200, 1, {1, 2, 3}, 0},
         {23, 22, 8, 256, 0, {4, 254, 7}, 1},  // 506 pixels
         {33, 9, 16, 5, 0, {0, 0, 0}, 5},
