@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 
 namespace quolb {
 
@@ -35,27 +34,12 @@ void paintPicture(HWND window, const Picture& picture, HPALETTE palette) {
         SelectPalette(dc, palette, FALSE);
         RealizePalette(dc);
     }
-    // GDI sizes the colour table and the rows from the header alone, so hand
-    // it a header that agrees with the block: the table holds colorCount
-    // entries and the rows are plain, uncompressed.
-    struct {
-        BITMAPINFOHEADER header;
-        RGBQUAD colours[256];
-    } info{};
+    // Every loader leaves the block in the one form GDI reads as it stands:
+    // a 40-byte header, colorCount table entries, plain bottom-up rows.
     const DibHeader header = pictureHeader(picture);
-    const auto table = colorTable(picture);
-    std::memcpy(&info.header, picture.dib.data(), dibHeaderSize);
-    std::memcpy(info.colours, table.data(), std::min<std::size_t>(table.size(), sizeof info.colours));
-    info.header.biSize = dibHeaderSize;
-    info.header.biCompression = BI_RGB;
-    info.header.biClrUsed = static_cast<DWORD>(std::min(picture.colorCount, 256));
-    const auto rows = pixelRows(picture);
-    const std::int64_t height = header.biHeight < 0 ? -static_cast<std::int64_t>(header.biHeight) : header.biHeight;
-    if (header.biWidth > 0 && dibStride(header.biBitCount, header.biWidth) * height <= std::ssize(rows)) {
-        SetDIBitsToDevice(dc, 0, pictureTop, static_cast<DWORD>(header.biWidth), static_cast<DWORD>(height), 0, 0,
-                          0, static_cast<UINT>(height), rows.data(), reinterpret_cast<const BITMAPINFO*>(&info),
-                          DIB_RGB_COLORS);
-    }
+    SetDIBitsToDevice(dc, 0, pictureTop, static_cast<DWORD>(header.biWidth), static_cast<DWORD>(header.biHeight), 0,
+                      0, 0, static_cast<UINT>(header.biHeight), pixelRows(picture).data(),
+                      reinterpret_cast<const BITMAPINFO*>(picture.dib.data()), DIB_RGB_COLORS);
     EndPaint(window, &paint);
 }
 
@@ -99,9 +83,7 @@ bool isInPickArea(LPARAM lParam, const Picture& picture) {
     if (picture.dib.size() < dibHeaderSize) return false;
     const DibHeader header = pictureHeader(picture);
     const ClientPoint point = pointOf(lParam);
-    const std::int64_t height = header.biHeight < 0 ? -static_cast<std::int64_t>(header.biHeight)
-                                                    : header.biHeight;
-    return point.x > 0 && point.x < header.biWidth && point.y > pictureTop && point.y < height + pictureTop;
+    return point.x > 0 && point.x < header.biWidth && point.y > pictureTop && point.y < header.biHeight + pictureTop;
 }
 
 void pickerMouseMove(HWND, HCURSOR dropper, LPARAM lParam, const Picture& picture) {

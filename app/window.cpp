@@ -151,13 +151,8 @@ void dropPicture() {
 
 void adoptPicture() {
     // A failed load leaves no DIB: show nothing and keep the picker off
-    // rather than paint or hit-test a picture that is not there. A block
-    // shorter than its fields say is treated the same way.
-    const Picture& picture = shell.picture;
-    const bool whole = picture.colorCount >= 0 && picture.colorCount <= 256 && picture.imageSize >= 0 &&
-                       picture.dib.size() >= dibHeaderSize + 4 * static_cast<std::size_t>(picture.colorCount) +
-                                                static_cast<std::size_t>(picture.imageSize);
-    shell.pictureLoaded = whole ? 1 : 0;
+    // rather than paint or hit-test a picture that is not there.
+    shell.pictureLoaded = shell.picture.dib.empty() ? 0 : 1;
     if (shell.pictureLoaded) shell.paletteHandle = createPicturePalette(shell.picture);
 }
 

@@ -279,7 +279,6 @@ int loadContainer(Picture& picture, std::FILE* file, std::int64_t itemLength, Co
 }
 
 int loadContainerFile(Picture& picture, std::FILE* file, std::int64_t fileLength, std::string* why) {
-    picture.archiveOffset = 0;
     return loadContainer(picture, file, fileLength, nullptr, why) == 1 && !picture.dib.empty();
 }
 

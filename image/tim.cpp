@@ -104,7 +104,6 @@ int decodeTim4(Picture& picture, std::span<const std::uint8_t> data, std::string
 }
 
 int loadTimFile(Picture& picture, std::FILE* file, std::int64_t fileLength, std::string* why) {
-    picture.archiveOffset = 0;
     if (readU32ByBytes(file) != timIdentifier) return fail(why, "not a TIM picture (wrong identifier)");
     const std::uint32_t flags = readU32ByBytes(file);
     if (flags != flags8Bit && flags != flags4Bit)
