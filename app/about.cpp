@@ -1,5 +1,5 @@
 // The About box: the "CBIT" picture blitted over the dialog, and an OK button.
-#include "window.h"
+#include "app/window.h"
 
 namespace quolb {
 

@@ -1,11 +1,11 @@
-#include "dialogs.h"
+#include "app/dialogs.h"
 
 #include <commdlg.h>
 
 #include <cstring>
 
-#include "paths.h"
-#include "texts.h"
+#include "app/paths.h"
+#include "app/texts.h"
 
 namespace quolb {
 

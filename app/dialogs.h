@@ -4,7 +4,7 @@
 
 #include <windows.h>
 
-#include "picture.h"
+#include "image/picture.h"
 
 namespace quolb {
 

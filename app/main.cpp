@@ -1,7 +1,7 @@
 // Entry of the desktop tool: resources, window class, main window, message loop.
 #include <windows.h>
 
-#include "window.h"
+#include "app/window.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "paths.h"
+#include "app/paths.h"
 
 #include <cstring>
 

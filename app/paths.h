@@ -6,7 +6,7 @@
 
 #include <cstddef>
 
-#include "picture.h"
+#include "image/picture.h"
 
 namespace quolb {
 

@@ -1,9 +1,9 @@
-#include "title.h"
+#include "app/title.h"
 
 #include <cstring>
 
-#include "paths.h"
-#include "texts.h"
+#include "app/paths.h"
+#include "app/texts.h"
 
 namespace quolb {
 

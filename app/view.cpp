@@ -1,4 +1,4 @@
-#include "view.h"
+#include "app/view.h"
 
 #include <algorithm>
 #include <cstddef>

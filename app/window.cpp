@@ -1,16 +1,16 @@
-#include "window.h"
+#include "app/window.h"
 
 #include <shellapi.h>
 
 #include <cstring>
 #include <string>
 
-#include "dialogs.h"
-#include "paths.h"
-#include "resource.h"
-#include "texts.h"
-#include "title.h"
-#include "view.h"
+#include "app/dialogs.h"
+#include "app/paths.h"
+#include "res/resource.h"
+#include "app/texts.h"
+#include "app/title.h"
+#include "app/view.h"
 
 namespace quolb {
 

@@ -4,8 +4,8 @@
 
 #include <windows.h>
 
-#include "picture.h"
-#include "writer.h"
+#include "image/picture.h"
+#include "gif/writer.h"
 
 namespace quolb {
 

@@ -6,9 +6,9 @@
 #include <random>
 #include <string>
 
-#include "support/reference_packer.h"
-#include "packer.h"
-#include "writer.h"
+#include "tests/support/reference_packer.h"
+#include "gif/packer.h"
+#include "gif/writer.h"
 
 namespace {
 

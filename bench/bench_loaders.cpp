@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "archive.h"
-#include "container.h"
-#include "file_io.h"
-#include "support/lzss_writer.h"
-#include "support/tim_builder.h"
+#include "image/archive.h"
+#include "image/container.h"
+#include "image/file_io.h"
+#include "tests/support/lzss_writer.h"
+#include "tests/support/tim_builder.h"
 
 namespace {
 
@@ -89,7 +89,7 @@ BENCHMARK(BM_DecodeLzssMode2);
 
 // The whole road of one container: header, decoding and the TIM conversion.
 void BM_LoadContainer(benchmark::State& state) {
-    const auto item = quolb::test::bu2FormContainer(pictureTim(), 2);
+    const auto item = quolb::test::bu2FormContainer(pictureTim(), 2, 'M');
     for (auto _ : state) {
         quolb::Picture picture;
         quolb::loadContainer(picture, item, nullptr, nullptr);

@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <vector>
 
-#include "support/lzss_writer.h"
-#include "support/tim_builder.h"
+#include "tests/support/lzss_writer.h"
+#include "tests/support/tim_builder.h"
 
 int main(int argc, char** argv) {
     if (argc != 2) {

@@ -1,4 +1,4 @@
-#include "convert.h"
+#include "cli/convert.h"
 
 #include <cerrno>
 #include <cinttypes>
@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "archive.h"
-#include "file_io.h"
-#include "naming.h"
+#include "image/archive.h"
+#include "image/file_io.h"
+#include "cli/naming.h"
 
 #ifdef _WIN32
 #include <windows.h>

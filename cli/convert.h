@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "picture.h"
-#include "writer.h"
+#include "image/picture.h"
+#include "gif/writer.h"
 
 namespace quolb {
 

@@ -5,9 +5,9 @@
 #include <string>
 #include <vector>
 
-#include "arguments.h"
-#include "convert.h"
-#include "naming.h"
+#include "cli/arguments.h"
+#include "cli/convert.h"
+#include "cli/naming.h"
 
 #ifdef _WIN32
 #include <io.h>

@@ -1,4 +1,4 @@
-#include "naming.h"
+#include "cli/naming.h"
 
 #include <array>
 #include <cstdio>

@@ -5,9 +5,9 @@
 #include <string>
 #include <string_view>
 
-#include "paths.h"
-#include "picture.h"
-#include "writer.h"
+#include "app/paths.h"
+#include "image/picture.h"
+#include "gif/writer.h"
 
 namespace quolb {
 

@@ -1,6 +1,6 @@
-#include "archive.h"
-#include "file_io.h"
-#include "fuzz_support.h"
+#include "image/archive.h"
+#include "image/file_io.h"
+#include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Opening the archive again and again steps through its items.

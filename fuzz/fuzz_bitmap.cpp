@@ -1,4 +1,4 @@
-#include "fuzz_support.h"
+#include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     quolb::fuzz::loadInput(data, size, quolb::FileType::bitmap);

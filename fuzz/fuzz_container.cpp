@@ -1,7 +1,7 @@
 #include <span>
 
-#include "container.h"
-#include "fuzz_support.h"
+#include "image/container.h"
+#include "fuzz/fuzz_support.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const auto fromFile = quolb::fuzz::loadInput(data, size, quolb::FileType::container);

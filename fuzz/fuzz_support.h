@@ -10,7 +10,7 @@
 
 #include <unistd.h>
 
-#include "writer.h"
+#include "gif/writer.h"
 
 namespace quolb::fuzz {
 

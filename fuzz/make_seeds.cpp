@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <fstream>
 
-#include "support/bmp_builder.h"
-#include "support/lzss_writer.h"
-#include "support/tim_builder.h"
+#include "tests/support/bmp_builder.h"
+#include "tests/support/lzss_writer.h"
+#include "tests/support/tim_builder.h"
 
 using namespace quolb::test;
 

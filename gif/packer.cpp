@@ -1,4 +1,4 @@
-#include "packer.h"
+#include "gif/packer.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "save_file.h"
+#include "gif/save_file.h"
 
 #include <atomic>
 #include <cerrno>

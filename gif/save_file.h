@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "file_io.h"
+#include "image/file_io.h"
 
 namespace quolb {
 

@@ -18,7 +18,7 @@
 // Pixels go out top row first; the DIB holds its rows bottom-up. Pictures of
 // 1, 4 or 8 bits send their indices; 16-, 24- and 32-bit pictures send the
 // index of the nearest colour in the file's table.
-#include "writer.h"
+#include "gif/writer.h"
 
 #include <algorithm>
 #include <array>
@@ -28,9 +28,9 @@
 #include <memory>
 #include <vector>
 
-#include "byte_reader.h"
-#include "packer.h"
-#include "save_file.h"
+#include "image/byte_reader.h"
+#include "gif/packer.h"
+#include "gif/save_file.h"
 
 namespace quolb {
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "picture.h"
+#include "image/picture.h"
 
 namespace quolb {
 

@@ -22,10 +22,10 @@
 #define QUOLB_SCAN_SSE2 1
 #endif
 
-#include "archive.h"
-#include "container.h"
-#include "file_io.h"
-#include "loaders.h"
+#include "image/archive.h"
+#include "image/container.h"
+#include "image/file_io.h"
+#include "image/loaders.h"
 
 namespace quolb {
 namespace {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "picture.h"
+#include "image/picture.h"
 
 namespace quolb {
 

@@ -28,7 +28,7 @@
 //
 // The loaded DIB is always the plain form: a 40-byte header, bottom-up rows,
 // no compression, 16-bit pixels as 5-5-5 and 32-bit pixels as 8-8-8-x.
-#include "loaders.h"
+#include "image/loaders.h"
 
 #include <algorithm>
 #include <array>
@@ -37,8 +37,8 @@
 #include <span>
 #include <vector>
 
-#include "byte_reader.h"
-#include "file_io.h"
+#include "image/byte_reader.h"
+#include "image/file_io.h"
 
 namespace quolb {
 namespace {

@@ -18,15 +18,15 @@
 // offset. The output is one flat area of 300,000 bytes, never a ring.
 // Decoded byte 3 is the TIM flags' low byte (9 = 8-bit, 8 = 4-bit); the TIM
 // data from the CLUT block on starts at decoded byte 7.
-#include "container.h"
+#include "image/container.h"
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 #include <vector>
 
-#include "loaders.h"
-#include "tim.h"
+#include "image/loaders.h"
+#include "image/tim.h"
 
 namespace quolb {
 namespace {

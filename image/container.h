@@ -7,8 +7,8 @@
 #include <span>
 #include <string>
 
-#include "archive.h"
-#include "picture.h"
+#include "image/archive.h"
+#include "image/picture.h"
 
 namespace quolb {
 

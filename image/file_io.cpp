@@ -1,4 +1,4 @@
-#include "file_io.h"
+#include "image/file_io.h"
 
 namespace quolb {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string>
 
-#include "picture.h"
+#include "image/picture.h"
 
 namespace quolb {
 

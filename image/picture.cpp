@@ -1,10 +1,10 @@
-#include "picture.h"
+#include "image/picture.h"
 
 #include <utility>
 
-#include "byte_reader.h"
-#include "file_io.h"
-#include "loaders.h"
+#include "image/byte_reader.h"
+#include "image/file_io.h"
+#include "image/loaders.h"
 
 namespace quolb {
 

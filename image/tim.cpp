@@ -13,15 +13,15 @@
 //           4-bit: the left pixel in the low nibble, the right in the high.
 // The DIB gets width 2W (8-bit) or 4W (4-bit), rows bottom-up, and its
 // pixel rows at byte 1064 or 104.
-#include "tim.h"
+#include "image/tim.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <vector>
 
-#include "byte_reader.h"
-#include "file_io.h"
-#include "loaders.h"
+#include "image/byte_reader.h"
+#include "image/file_io.h"
+#include "image/loaders.h"
 
 namespace quolb {
 namespace {

@@ -5,7 +5,7 @@
 #include <span>
 #include <string>
 
-#include "picture.h"
+#include "image/picture.h"
 
 namespace quolb {
 

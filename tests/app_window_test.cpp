@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "byte_reader.h"
-#include "resource.h"
-#include "texts.h"
-#include "window.h"
+#include "image/byte_reader.h"
+#include "res/resource.h"
+#include "app/texts.h"
+#include "app/window.h"
 
 namespace quolb {
 namespace {

@@ -2,10 +2,10 @@
 
 #include <random>
 
-#include "archive.h"
-#include "file_io.h"
-#include "support/lzss_writer.h"
-#include "support/picture_checks.h"
+#include "image/archive.h"
+#include "image/file_io.h"
+#include "tests/support/lzss_writer.h"
+#include "tests/support/picture_checks.h"
 
 namespace quolb {
 namespace {

@@ -10,10 +10,10 @@
 #include <tuple>
 #include <vector>
 
-#include "byte_reader.h"
-#include "picture.h"
-#include "support/bmp_builder.h"
-#include "support/temp_file.h"
+#include "image/byte_reader.h"
+#include "image/picture.h"
+#include "tests/support/bmp_builder.h"
+#include "tests/support/temp_file.h"
 
 namespace quolb {
 namespace {

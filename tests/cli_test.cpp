@@ -9,10 +9,10 @@
 #include <string>
 #include <vector>
 
-#include "support/bmp_builder.h"
-#include "support/lzss_writer.h"
-#include "support/tim_builder.h"
-#include "naming.h"
+#include "tests/support/bmp_builder.h"
+#include "tests/support/lzss_writer.h"
+#include "tests/support/tim_builder.h"
+#include "cli/naming.h"
 
 namespace quolb {
 namespace {

@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "container.h"
-#include "loaders.h"
-#include "support/lzss_writer.h"
-#include "support/picture_checks.h"
+#include "image/container.h"
+#include "image/loaders.h"
+#include "tests/support/lzss_writer.h"
+#include "tests/support/picture_checks.h"
 
 namespace quolb {
 namespace {

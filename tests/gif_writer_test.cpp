@@ -7,10 +7,10 @@
 #include <random>
 #include <tuple>
 
-#include "support/reference_packer.h"
-#include "writer.h"
+#include "tests/support/reference_packer.h"
+#include "gif/writer.h"
 #ifdef QUOLB_HAVE_GIFLIB
-#include "support/gif_decode.h"
+#include "tests/support/gif_decode.h"
 #endif
 #ifndef _WIN32
 #include <sys/mount.h>

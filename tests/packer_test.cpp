@@ -4,8 +4,8 @@
 #include <random>
 #include <vector>
 
-#include "packer.h"
-#include "support/reference_packer.h"
+#include "gif/packer.h"
+#include "tests/support/reference_packer.h"
 
 namespace quolb {
 namespace {

@@ -7,8 +7,8 @@
 #include <iconv.h>
 #endif
 
-#include "paths.h"
-#include "texts.h"
+#include "app/paths.h"
+#include "app/texts.h"
 
 namespace quolb {
 namespace {

@@ -8,7 +8,7 @@
 #include <iterator>
 #include <vector>
 
-#include "byte_reader.h"
+#include "image/byte_reader.h"
 
 namespace quolb::test {
 

@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "tim_builder.h"
+#include "tests/support/tim_builder.h"
 
 namespace quolb::test {
 

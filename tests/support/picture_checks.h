@@ -5,11 +5,11 @@
 
 #include <gtest/gtest.h>
 
-#include "temp_file.h"
-#include "tim_builder.h"
-#include "writer.h"
+#include "tests/support/temp_file.h"
+#include "tests/support/tim_builder.h"
+#include "gif/writer.h"
 #ifdef QUOLB_HAVE_GIFLIB
-#include "gif_decode.h"
+#include "tests/support/gif_decode.h"
 #endif
 
 namespace quolb::test {
