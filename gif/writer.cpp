@@ -255,7 +255,7 @@ void writeImageData(const Picture& picture, const PixelLayout& layout, const Nea
 }  // namespace
 
 int writeGif(const Picture& picture, const char* path, int transparentGif, TransparentColour transparentColour,
-             std::string* why) {
+             std::string* why, [[maybe_unused]] const GifOptions& options) {
     PixelLayout layout;
     if (!checkPicture(picture, layout, why)) return 0;
     if (!path || !*path) return fail(why, "no file name to save to");

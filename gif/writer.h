@@ -15,10 +15,16 @@ struct TransparentColour {
     std::uint8_t blue = 0;
 };
 
+// How a GIF is to be made beyond the picture and its transparent colour. The
+// defaults write what a plain Save has always written.
+struct GifOptions {
+};
+
 // Writes the picture to `path`. Returns 1 when the whole file was written and
 // closed, 0 otherwise with the reason in `why`. A failed save leaves whatever
 // file stood at `path` as it was.
 int writeGif(const Picture& picture, const char* path, int transparentGif,
-             TransparentColour transparentColour, std::string* why = nullptr);
+             TransparentColour transparentColour, std::string* why = nullptr,
+             const GifOptions& options = {});
 
 }  // namespace quolb
