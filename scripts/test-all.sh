@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Installs what is missing, then builds and runs every test: the native
 # build, the same under AddressSanitizer + UndefinedBehaviorSanitizer, the
-# Windows build under Wine, and each fuzzer for a while (60 s by default;
-# FUZZ_SECONDS=600 ./scripts/test-all.sh fuzzes longer). Exits non-zero when
+# Windows build under Wine, each fuzzer for a while (60 s by default;
+# FUZZ_SECONDS=600 ./scripts/test-all.sh fuzzes longer) and a short run of
+# every benchmark, so none of them can rot. Exits non-zero when
 # anything failed; the summary at the end says what.
 set -uo pipefail
 cd "$(dirname "$0")/.."
@@ -28,10 +29,16 @@ step() {
   fi
 }
 
+# Configures, builds and tests one preset; tests that skipped are named in
+# the summary, so a skip never reads as a pass.
+skipped=()
 preset() {
-  cmake --preset "$1" >/dev/null &&
-    cmake --build --preset "$1" -j "$jobs" &&
-    ctest --preset "$1" -j "$jobs"
+  cmake --preset "$1" >/dev/null && cmake --build --preset "$1" -j "$jobs" || return 1
+  local log="build/$1/ctest-output.log" status
+  ctest --preset "$1" -j "$jobs" 2>&1 | tee "$log"
+  status=${PIPESTATUS[0]}
+  while read -r line; do skipped+=("$1: $line"); done < <(grep -E '\(Skipped\)|^skipped: ' "$log" || true)
+  return "$status"
 }
 
 # The desktop tool's tests need a display: start a private X server when
@@ -61,13 +68,16 @@ step "native build and tests (preset default)" preset default
 step "sanitizer build and tests (preset asan)" preset asan
 ensure_display
 step "Windows build and tests under Wine (preset mingw)" preset mingw
-if [ -x fuzz/run-all.sh ] || [ -f fuzz/run-all.sh ]; then
-  step "fuzzers, ${fuzz_seconds} s each (fuzz/run-all.sh)" bash fuzz/run-all.sh "$fuzz_seconds"
-fi
+step "fuzzers, ${fuzz_seconds} s each (fuzz/run-all.sh)" bash fuzz/run-all.sh "$fuzz_seconds"
+step "benchmarks, a short run of each (bench/run-all.sh --quick)" bash bench/run-all.sh --quick
 
 echo
 echo "==> summary"
 printf '%s\n' "${summary[@]}"
+if [ ${#skipped[@]} -gt 0 ]; then
+  echo "skipped:"
+  printf '  %s\n' "${skipped[@]}"
+fi
 if [ "$failed" -ne 0 ]; then
   echo "test-all.sh: some steps FAILED (see above)"
   exit 1
