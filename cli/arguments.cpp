@@ -7,6 +7,8 @@ namespace quolb {
 ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::string& message) {
     CLI::App app("", "quolb-gif");
     app.set_version_flag("--version", "");
+    // On Windows the parser would otherwise take "/path/x.bmp" for an option.
+    app.allow_windows_style_options(false);
     app.add_option("INPUT", arguments.inputs)->required();
     CLI::Option* output = app.add_option("-o,--output", arguments.output);
     CLI::Option* type = app.add_option("-t,--type", arguments.type);
@@ -16,6 +18,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::st
     CLI::Option* item = app.add_option("--item", arguments.item);
     CLI::Option* all = app.add_flag("--all", arguments.all);
     CLI::Option* list = app.add_flag("--list", arguments.list);
+    CLI::Option* maxPixels = app.add_option("--max-pixels", arguments.maxPixels);
     all->excludes(item);
     list->excludes(item)->excludes(all)->excludes(info);
     output->excludes(info)->excludes(list);
@@ -34,6 +37,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::st
     arguments.hasType = type->count() > 0;
     arguments.hasTransparent = transparent->count() > 0;
     arguments.hasItem = item->count() > 0;
+    arguments.hasMaxPixels = maxPixels->count() > 0;
     return ParseOutcome::run;
 }
 

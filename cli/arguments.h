@@ -2,6 +2,7 @@
 // stays behind this one function.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ struct Arguments {
     bool list = false;
     bool all = false;
     int item = 0;
+    std::int64_t maxPixels = 0;  // given with --max-pixels
+    bool hasMaxPixels = false;
 };
 
 enum class ParseOutcome { run, help, version, usageError };

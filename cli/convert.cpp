@@ -21,7 +21,9 @@ namespace quolb {
 namespace {
 
 void report(const std::string& path, const std::string& reason) {
-    std::fprintf(stderr, "quolb-gif: %s: %s\n", path.c_str(), reason.c_str());
+    // A picture refused for its size can still be converted on purpose.
+    const char* hint = reason.find("more than the limit of") != std::string::npos ? " (see --max-pixels)" : "";
+    std::fprintf(stderr, "quolb-gif: %s: %s%s\n", path.c_str(), reason.c_str(), hint);
 }
 
 // The system's words for why a file will not open ("no such file or
@@ -32,11 +34,33 @@ std::string openFailure(int error) {
     return text;
 }
 
-// Writing the GIF over the file it was read from would lose the input.
+#ifdef _WIN32
+// The volume and file index name one file whatever its spelling: case,
+// ".\\" and "..", short names and hard links all lead to the same pair.
+struct FileIdentity {
+    DWORD volume = 0, high = 0, low = 0;
+};
+
+bool fileIdentity(const std::string& path, FileIdentity& identity) {
+    const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION info{};
+    const bool ok = GetFileInformationByHandle(handle, &info) != 0;
+    CloseHandle(handle);
+    identity = {info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow};
+    return ok;
+}
+#endif
+
+// Writing the GIF over the file it was read from would lose the input. The
+// file system decides whether two names are one file, not their spelling.
 bool sameFile(const std::string& a, const std::string& b) {
     if (a == b) return true;
 #ifdef _WIN32
-    return false;
+    FileIdentity ia, ib;
+    return fileIdentity(a, ia) && fileIdentity(b, ib) && ia.volume == ib.volume && ia.high == ib.high &&
+           ia.low == ib.low;
 #else
     struct stat sa {}, sb {};
     return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
@@ -133,6 +157,7 @@ bool runArchive(const Job& job) {
         Picture picture;
         picture.path = job.input;
         picture.fileType = FileType::archive;
+        picture.maxPixels = job.maxPixels;
         ContainerInfo info;
         std::string why;
         const bool loaded = loadArchiveEntry(picture, file.get(), items[i], &info, &why) == 1;
@@ -203,6 +228,7 @@ bool runJob(const Job& job) {
     Picture picture;
     picture.path = job.input;
     picture.fileType = job.type;
+    picture.maxPixels = job.maxPixels;
     std::string why;
     if (!loadPicture(picture, &why)) {
         report(job.input, why);

@@ -2,6 +2,7 @@
 // write its GIF, print its facts as JSON, or list an archive's items.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 
@@ -20,6 +21,7 @@ struct Job {
     std::optional<TransparentColour> transparent;
     int item = 0;        // 1-based archive item; 0 = the first
     bool allItems = false;
+    std::int64_t maxPixels = defaultMaxPixels;  // 0: no limit
     bool progress = false;
     std::string progressPrefix;  // "[2/5] " when several inputs convert
 };

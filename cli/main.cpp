@@ -45,6 +45,9 @@ Options:
   --info                print what was loaded as one JSON object per input
                         (path, fileType, width, height, bitCount, colorCount,
                         imageSize); write nothing
+  --max-pixels N        refuse pictures of more than N pixels (default
+                        178956970, about 13377 x 13377), checked before
+                        anything is allocated; 0: no limit
   -q, --quiet           no progress output
   -h, --help            show this help
   --version             show the version
@@ -96,6 +99,8 @@ int main(int argc, char** argv) {
     }
 
     if (options.hasItem && options.item < 1) return usageError("--item: items count from 1");
+    if (options.hasMaxPixels && options.maxPixels < 0)
+        return usageError("--max-pixels: give a number of pixels, or 0 for no limit");
     if (options.hasOutput && options.inputs.size() > 1)
         return usageError("-o names one GIF, but " + std::to_string(options.inputs.size()) + " inputs were given");
 
@@ -131,6 +136,7 @@ int main(int argc, char** argv) {
         job.transparent = transparent;
         job.item = options.item;
         job.allItems = options.all;
+        if (options.hasMaxPixels) job.maxPixels = options.maxPixels;
         job.progress = progress;
         if (options.inputs.size() > 1)
             job.progressPrefix = "[" + std::to_string(jobs.size() + 1) + "/" +

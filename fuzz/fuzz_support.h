@@ -23,6 +23,9 @@ inline Loaded loadInput(const std::uint8_t* data, std::size_t size, FileType typ
     Picture& picture = out.picture;
     picture.path = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + ("/quolb-fuzz-" + std::to_string(getpid()));
     picture.fileType = type;
+    // Small enough that the fuzzer's time goes into parsing, not into
+    // filling gigabyte pictures that a few bytes of RLE data may claim.
+    picture.maxPixels = 4'000'000;
     std::ofstream(picture.path, std::ios::binary).write(reinterpret_cast<const char*>(data), std::streamsize(size));
     while (opens-- > 0) {
         releasePicture(picture);

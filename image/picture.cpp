@@ -60,6 +60,10 @@ int allocateDib(Picture& picture, std::int32_t width, std::int32_t height, std::
     if (width > maxDimension || height > maxDimension)
         return fail(why, "picture is larger than 65535 pixels in width or height");
     if (colorCount < 0 || colorCount > 256) return fail(why, "colour table has more than 256 entries");
+    const std::int64_t pixels = std::int64_t{width} * height;
+    if (picture.maxPixels > 0 && pixels > picture.maxPixels)
+        return fail(why, "picture has " + std::to_string(pixels) + " pixels, more than the limit of " +
+                             std::to_string(picture.maxPixels));
     const std::int64_t imageSize = dibStride(bitCount, width) * height;
     if (imageSize > INT32_MAX - static_cast<std::int64_t>(dibHeaderSize) - 4 * 256)
         return fail(why, "picture is too large");

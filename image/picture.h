@@ -34,6 +34,11 @@ struct PaletteEntry {
     friend bool operator==(const PaletteEntry&, const PaletteEntry&) = default;
 };
 
+// The most pixels a load accepts unless told otherwise (a picture of about
+// 13,377 x 13,377). A few hundred bytes of run-length data may claim
+// gigapixels; loads check the claim against the limit before allocating.
+inline constexpr std::int64_t defaultMaxPixels = 178'956'970;
+
 struct Picture {
     std::vector<std::uint8_t> dib;      // empty: no picture
     std::vector<PaletteEntry> palette;  // empty: no palette
@@ -45,6 +50,7 @@ struct Picture {
     FileType fileType = FileType::none;
     std::int32_t archiveOffset = 0;     // where the next archive scan starts
     std::string archivePath;            // the archive archiveOffset belongs to
+    std::int64_t maxPixels = defaultMaxPixels;  // loads refuse larger pictures; 0: no limit
 };
 
 inline constexpr std::size_t dibHeaderSize = 40;
@@ -92,7 +98,8 @@ std::span<const std::uint8_t> pixelRows(const Picture& picture);   // imageSize 
 
 // Allocates the DIB for a picture of the given shape, writes its header and
 // sets width, height, imageSize and colorCount. Fails (returns 0, with a
-// reason) when the sizes are out of range; nothing is allocated then.
+// reason) when the sizes are out of range or the picture has more pixels
+// than picture.maxPixels allows; nothing is allocated then.
 int allocateDib(Picture& picture, std::int32_t width, std::int32_t height,
                 std::uint16_t bitCount, std::int32_t colorCount, std::string* why);
 

@@ -32,8 +32,11 @@ TEST(CliNaming, CutsOnlyTheFileNamesExtension) {
 }  // namespace
 }  // namespace quolb
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <sys/wait.h>
+#endif
 
 namespace quolb {
 namespace {
@@ -54,20 +57,51 @@ std::string readText(const fs::path& path) {
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
-// Each test works in a folder of its own, removed afterwards.
+// Each test works in a folder of its own, removed afterwards; the converter
+// runs with that folder as its current directory.
 struct Cli : ::testing::Test {
     fs::path dir = fs::temp_directory_path() / ("quolb-cli-" + std::to_string(std::random_device{}()));
     int status = -1;
     std::string out, err;
 
+    void SetUp() override { fs::create_directories(dir); }
     void TearDown() override { fs::remove_all(dir); }
 
-    void run(const std::vector<std::string>& args) {  // no argument holds a single quote
-        std::string command = QUOLB_GIF_EXE;
+    void run(const std::vector<std::string>& args) {  // no argument holds a quote
+#ifdef _WIN32
+        std::string command = "\"" QUOLB_GIF_EXE "\"";
+        for (const auto& arg : args) command += " \"" + arg + "\"";
+        SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+        const auto create = [&](const fs::path& path) {
+            return CreateFileA(path.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
+                               FILE_ATTRIBUTE_NORMAL, nullptr);
+        };
+        const HANDLE outFile = create(dir / "out"), errFile = create(dir / "err");
+        STARTUPINFOA startup{};
+        startup.cb = sizeof startup;
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+        startup.hStdOutput = outFile;
+        startup.hStdError = errFile;
+        PROCESS_INFORMATION process{};
+        DWORD code = static_cast<DWORD>(-1);
+        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.string().c_str(),
+                           &startup, &process)) {
+            WaitForSingleObject(process.hProcess, INFINITE);
+            GetExitCodeProcess(process.hProcess, &code);
+            CloseHandle(process.hProcess);
+            CloseHandle(process.hThread);
+        }
+        CloseHandle(outFile);
+        CloseHandle(errFile);
+        status = static_cast<int>(code);
+#else
+        std::string command = "cd '" + dir.string() + "' && " QUOLB_GIF_EXE;
         for (const auto& arg : args) command += " '" + arg + "'";
         command += " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
         const int result = std::system(command.c_str());
         status = WIFEXITED(result) ? WEXITSTATUS(result) : -1;
+#endif
         out = readText(dir / "out");
         err = readText(dir / "err");
     }
@@ -79,6 +113,57 @@ struct Cli : ::testing::Test {
     }
 };
 
+// Whatever names the input, the file system decides whether the GIF would
+// land on it; the input then stays byte for byte and nothing is written.
+TEST_F(Cli, NeverWritesOverItsInputByAnyName) {
+    const Bytes bitmap = smallBitmap();
+    const std::string original(bitmap.begin(), bitmap.end());
+    write("cat.bmp");
+    write("sub/keep.bmp");
+    std::vector<std::string> spellings = {"./cat.bmp", "sub/../cat.bmp"};
+#ifdef _WIN32
+    spellings.insert(spellings.end(), {"CAT.BMP", ".\\cat.bmp", "sub\\..\\Cat.Bmp"});
+    ASSERT_TRUE(CreateHardLinkA((dir / "link.bmp").string().c_str(), (dir / "cat.bmp").string().c_str(), nullptr));
+    char shortName[MAX_PATH];
+    const std::string longName = write("a rather long picture name.bmp");
+    ASSERT_GT(GetShortPathNameA(longName.c_str(), shortName, MAX_PATH), 0u);
+    run({"-q", "-o", shortName, longName});
+    EXPECT_EQ(status, 1) << shortName;
+    EXPECT_NE(err.find("the GIF would replace the input"), std::string::npos) << err;
+    EXPECT_EQ(readText(longName), original);
+#else
+    fs::create_hard_link(dir / "cat.bmp", dir / "link.bmp");
+    fs::create_symlink("cat.bmp", dir / "symlink.bmp");
+    spellings.push_back("symlink.bmp");
+#endif
+    spellings.push_back("link.bmp");
+    for (const std::string& output : spellings) {
+        run({"-q", "-o", output, "cat.bmp"});
+        EXPECT_EQ(status, 1) << output;
+        EXPECT_NE(err.find("the GIF would replace the input"), std::string::npos) << output << ": " << err;
+    }
+    EXPECT_EQ(readText(dir / "cat.bmp"), original);
+}
+
+// A few hundred bytes of RLE data that claim a gigapixel are refused before
+// anything is allocated; --max-pixels moves the limit.
+TEST_F(Cli, RefusesPicturesOverThePixelLimit) {
+    const std::string bomb = QUOLB_SOURCE_DIR "/fuzz/regressions/fuzz_bitmap/rle4-claims-a-gigapixel.bmp";
+    run({"-o", "bomb.gif", bomb});
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find(": picture has 1023474177 pixels, more than the limit of 178956970 (see --max-pixels)"),
+              std::string::npos) << err;
+    EXPECT_FALSE(fs::exists(dir / "bomb.gif"));
+    const std::string input = write("cat.bmp");  // 6 pixels
+    run({"--max-pixels", "5", input});
+    EXPECT_EQ(status, 1);
+    EXPECT_FALSE(fs::exists(dir / "cat.gif"));
+    run({"--max-pixels", "6", input});
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(fs::exists(dir / "cat.gif"));
+}
+
+#ifndef _WIN32
 TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
     const std::string input = write("cat.bmp");
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
@@ -143,6 +228,7 @@ TEST_F(Cli, ArchivesListAndSplitByItem) {
     EXPECT_FALSE(fs::exists(dir / "out-002.gif"));
 }
 
+#endif  // the runs above that need POSIX names or a POSIX shell
+
 }  // namespace
 }  // namespace quolb
-#endif
