@@ -2,14 +2,17 @@
 // pictures of 320 x 240 and 4-bit ones of 640 x 240 in turn, every mode in
 // both header forms, so one run exercises all of the decoder's paths.
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "tests/support/lzss_writer.h"
 #include "tests/support/tim_builder.h"
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: make_archive OUTPUT\n");
+    // The item count is for quick checks that the road still works.
+    const unsigned items = argc == 3 ? static_cast<unsigned>(std::strtoul(argv[2], nullptr, 10)) : 1000;
+    if (argc < 2 || argc > 3 || items == 0) {
+        std::fprintf(stderr, "usage: make_archive OUTPUT [ITEMS]   (default 1000 items)\n");
         return 2;
     }
     std::FILE* out = std::fopen(argv[1], "wb");
@@ -17,7 +20,7 @@ int main(int argc, char** argv) {
         std::perror(argv[1]);
         return 1;
     }
-    for (unsigned item = 0; item < 1000; ++item) {
+    for (unsigned item = 0; item < items; ++item) {
         const bool eightBit = item % 2 == 0;
         const auto tim = quolb::test::timFile(quolb::test::patternTim(eightBit ? 8 : 4, 160, 240, item));
         const auto mode = static_cast<std::uint8_t>(item / 2 % 4);
