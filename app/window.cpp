@@ -6,11 +6,11 @@
 #include <string>
 
 #include "app/dialogs.h"
-#include "app/paths.h"
 #include "res/resource.h"
 #include "app/texts.h"
 #include "app/title.h"
 #include "app/view.h"
+#include "image/paths.h"
 
 namespace quolb {
 
