@@ -98,13 +98,13 @@ inline constexpr std::int32_t maxDimension = 65535;
 // above maxDimension.
 int checkMaxDimension(std::int64_t width, std::int64_t height, std::string* why);
 
-// 5-bit colour channels widened to 8 bits; both keep 0 and 31 at 0 and 255
-// but part from v = 4 on (32 against 33). Two rules, because the bytes of
-// the GIFs already written rest on each: a TIM colour table has always been
-// scaled (v * 255 / 31, rounded down) into the colours the GIF's table
-// holds, while a 16-bit pixel stands for its bits replicated, the colour in
-// the cell of 8-bit colours that share its top 5 bits, and the GIF writer
-// picks its nearest table entry from that.
+// 5-bit colour channels widened to 8 bits. Both rules keep 0 and 31 at 0
+// and 255 but part from v = 4 on (32 against 33), and the bytes of the GIFs
+// already written fix each: TIM colour tables are scaled (v * 255 / 31,
+// rounded down) and go into the GIF's table as they are; a 16-bit pixel's
+// channel is replicated (v << 3 | v >> 2), the colour of the cell of 8-bit
+// colours that share its top 5 bits, from which the GIF writer picks the
+// nearest table entry.
 constexpr std::uint8_t widenChannel(unsigned value) {
     return static_cast<std::uint8_t>((value & 31u) * 255u / 31u);
 }
