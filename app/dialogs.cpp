@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "app/paths.h"
 #include "app/texts.h"
+#include "image/paths.h"
 
 namespace quolb {
 
@@ -43,6 +43,19 @@ OPENFILENAMEA dialogFields(HWND owner, const char* filter, char (&path)[pathBuff
 }
 
 }  // namespace
+
+void makeFilterList(char* text) {
+    const std::size_t length = std::strlen(text);
+    if (length == 0) return;
+    const char separator = text[length - 1];
+    for (std::size_t i = 0; i < length; ++i) {
+        if (isCp932LeadByte(static_cast<unsigned char>(text[i])) && i + 1 < length) {
+            ++i;
+            continue;
+        }
+        if (text[i] == separator) text[i] = '\0';
+    }
+}
 
 FileType fileTypeFromFilterIndex(DWORD filterIndex, const char* path) {
     switch (filterIndex) {

@@ -10,6 +10,11 @@ namespace quolb {
 
 inline constexpr std::size_t pathBufferSize = 256;
 
+// Turns "label|pattern|" into "label\0pattern\0\0": the last byte of the text
+// is the separator, and every separator becomes a NUL. The texts are the
+// program's own, in code page 932 whatever the system's.
+void makeFilterList(char* text);
+
 // The file type the open dialog's 1-based filter index stands for; the last
 // entry lets the chosen name decide.
 FileType fileTypeFromFilterIndex(DWORD filterIndex, const char* path);

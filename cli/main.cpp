@@ -8,6 +8,7 @@
 #include "cli/arguments.h"
 #include "cli/convert.h"
 #include "cli/naming.h"
+#include "image/paths.h"
 
 #ifdef _WIN32
 #include <io.h>

@@ -52,16 +52,12 @@ struct PixelLayout {
 int checkPicture(const Picture& picture, PixelLayout& layout, std::string* why) {
     if (picture.dib.empty()) return fail(why, "there is no picture to save");
     if (picture.width <= 0 || picture.height <= 0) return fail(why, "the picture has no pixels");
-    if (picture.width > maxDimension || picture.height > maxDimension)
-        return fail(why, "a GIF holds at most 65535 pixels in width and height");
+    if (!checkMaxDimension(picture.width, picture.height, why)) return 0;
     if (picture.colorCount < 0 || picture.imageSize <= 0 || picture.dib.size() < dibHeaderSize)
         return fail(why, "the picture's sizes do not fit its data");
     const DibHeader header = pictureHeader(picture);
     if (header.biCompression != 0) return fail(why, "the picture's pixels are not stored plainly");
-    switch (header.biBitCount) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: return fail(why, "the picture's bit count cannot be saved");
-    }
+    if (!isDibBitCount(header.biBitCount)) return fail(why, "the picture's bit count cannot be saved");
     layout.bitCount = header.biBitCount;
     layout.rowsOffset = dibHeaderSize + 4 * static_cast<std::size_t>(picture.colorCount);
     layout.stride = static_cast<std::size_t>(picture.imageSize / picture.height);
@@ -74,20 +70,11 @@ int checkPicture(const Picture& picture, PixelLayout& layout, std::string* why) 
 
 ColourTable buildColourTable(const Picture& picture) {
     ColourTable table{};
-    if (picture.colorCount == 0) {
-        for (std::size_t i = 0; i < 256; ++i) {
-            table[3 * i] = DefaultPalette[i].red;
-            table[3 * i + 1] = DefaultPalette[i].green;
-            table[3 * i + 2] = DefaultPalette[i].blue;
-        }
-        return table;
-    }
-    const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(picture.colorCount), 256);
-    const std::uint8_t* quad = picture.dib.data() + dibHeaderSize;
-    for (std::size_t i = 0; i < count; ++i, quad += 4) {
-        table[3 * i] = quad[2];
-        table[3 * i + 1] = quad[1];
-        table[3 * i + 2] = quad[0];
+    const std::vector<PaletteEntry> colours = pictureColours(picture);
+    for (std::size_t i = 0; i < std::min<std::size_t>(colours.size(), 256); ++i) {
+        table[3 * i] = colours[i].red;
+        table[3 * i + 1] = colours[i].green;
+        table[3 * i + 2] = colours[i].blue;
     }
     return table;
 }
@@ -137,8 +124,6 @@ struct NearestColour {
                 for (unsigned b = 0; b < 32; ++b)
                     cube[r << 10 | g << 5 | b] = search(distinct, widen5(r), widen5(g), widen5(b));
     }
-
-    static int widen5(unsigned v) { return static_cast<int>(v << 3 | v >> 2); }
 
     static std::uint8_t search(const std::vector<std::uint32_t>& distinct, int r, int g, int b) {
         int best = std::numeric_limits<int>::max();

@@ -28,7 +28,7 @@
 //
 // The loaded DIB is always the plain form: a 40-byte header, bottom-up rows,
 // no compression, 16-bit pixels as 5-5-5 and 32-bit pixels as 8-8-8-x.
-#include "image/loaders.h"
+#include "image/bitmap.h"
 
 #include <algorithm>
 #include <array>
@@ -63,10 +63,6 @@ bool knownInfoHeaderSize(std::uint32_t size) {
     return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
 }
 
-bool knownBitCount(std::uint16_t bits) {
-    return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-}
-
 // What the headers say, checked.
 struct BitmapLayout {
     DibHeader header;                    // the first 40 bytes of the info header
@@ -99,7 +95,7 @@ int readLayout(std::span<const std::uint8_t> prelude, std::int64_t fileLength, B
         return fail(why, "JPEG or PNG inside a bitmap is not supported");
     if (compression > biAlphaBitfields)
         return fail(why, "unknown bitmap compression " + std::to_string(compression));
-    if (!knownBitCount(h.biBitCount)) return fail(why, "unsupported bit count " + std::to_string(h.biBitCount));
+    if (!isDibBitCount(h.biBitCount)) return fail(why, "unsupported bit count " + std::to_string(h.biBitCount));
     if (h.biPlanes != 1) return fail(why, "unsupported plane count " + std::to_string(h.biPlanes));
     if (compression == biRle8 && h.biBitCount != 8) return fail(why, "RLE8 compression needs 8 bits per pixel");
     if (compression == biRle4 && h.biBitCount != 4) return fail(why, "RLE4 compression needs 4 bits per pixel");
@@ -110,8 +106,7 @@ int readLayout(std::span<const std::uint8_t> prelude, std::int64_t fileLength, B
     if (h.biWidth <= 0) return fail(why, "bitmap width is not positive");
     if (h.biHeight == 0) return fail(why, "bitmap height is 0");
     const std::int64_t rows = h.biHeight < 0 ? -static_cast<std::int64_t>(h.biHeight) : h.biHeight;
-    if (h.biWidth > maxDimension || rows > maxDimension)
-        return fail(why, "bitmap is larger than 65535 pixels in width or height");
+    if (!checkMaxDimension(h.biWidth, rows, why)) return 0;
     out.height = static_cast<std::int32_t>(rows);
     out.topDown = h.biHeight < 0;
 

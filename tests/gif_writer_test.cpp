@@ -110,11 +110,29 @@ TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
     }
 }
 
+// Every pixel count from 1 to 1300, in rows of random widths: through four
+// clear codes and five sub-blocks the code stream crosses the 8-code byte
+// cycle, the 253-code clear cycle and the 255-byte block cycle.
+TEST_F(GifWriterTest, CodeStreamMatchesTheBitByBitPacker) {
+    std::mt19937 random(1);
+    const fs::path path = folder / "codes.gif";
+    for (std::size_t count = 1; count <= 1300; ++count) {
+        std::size_t width = 1 + random() % std::min<std::size_t>(count, 700);
+        while (count % width != 0) --width;
+        const Sample sample = makePicture(width, count / width, 8, 256);
+        ASSERT_EQ(writeGif(sample.picture, path.string().c_str(), 0, {}), 1);
+        std::ifstream in(path, std::ios::binary);
+        const Bytes file(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+        ASSERT_EQ(Bytes(file.begin() + 800, file.end() - 2), test::referenceCodeStream(sample.indices))
+            << width << " x " << count / width;
+    }
+}
+
 TEST_F(GifWriterTest, RefusesPicturesItCannotWrite) {
     const std::pair<void (*)(Picture&), const char*> cases[] = {
         {[](Picture& p) { p.dib.clear(); }, "there is no picture to save"},
         {[](Picture& p) { p.height = 0; }, "the picture has no pixels"},
-        {[](Picture& p) { p.width = 70000; }, "a GIF holds at most 65535 pixels in width and height"},
+        {[](Picture& p) { p.width = 70000; }, "picture is larger than 65535 pixels in width or height"},
         {[](Picture& p) { p.dib.pop_back(); }, "the picture's sizes do not fit its data"},  // rows past the end
     };
     for (const auto& [tweak, reason] : cases) {
