@@ -1,0 +1,343 @@
+#include "gif/lzw.h"
+
+#include <algorithm>
+#include <array>
+#include <bit>
+#include <cstring>
+
+namespace quolb {
+namespace {
+
+constexpr int tableSize = 4096;  // 12-bit codes
+constexpr int widestCode = 12;
+
+// Packed bytes are cut into sub-blocks in batches of this many; the slack
+// takes the whole-word stores past the batch's end.
+constexpr std::size_t packedBatch = 64 * 255;
+constexpr std::size_t packedSlack = 64;
+
+// A full table is judged over windows of this many indices: it is kept while
+// a window costs no more codes than the best window since it filled (plus a
+// small tolerance), and cleared as soon as one costs more.
+constexpr int fullWindow = 512;
+constexpr unsigned fullTolerance = 3;  // as a shift: 1/8
+
+// Alphabets of up to this many indices use a direct child table of
+// 4096 x alphabet entries (256 KiB at 32); wider ones the hash table.
+constexpr int directAlphabetMax = 32;
+
+// Hash slots: four times the codes, so probes stay short.
+constexpr unsigned hashBits = 14;
+constexpr std::uint32_t hashMask = (1u << hashBits) - 1;
+
+// A slot is the prefix spread over the table, offset by a scrambled value per
+// index: one shift and one exclusive or after the prefix is known, as the
+// prefix is what each step waits for.
+constexpr std::array<std::uint32_t, 256> indexScramble = [] {
+    std::array<std::uint32_t, 256> values{};
+    for (std::uint32_t i = 0; i < 256; ++i) values[i] = ((i + 1) * 0x9E3779B1u) >> (32 - hashBits);
+    return values;
+}();
+
+inline std::uint32_t hashSlot(std::uint32_t prefix, std::uint32_t index) {
+    return ((prefix << (hashBits - 12)) ^ indexScramble[index]) & hashMask;
+}
+
+// Slots of the wide alphabets' table: code << 20 | prefix << 8 | index,
+// 0 when empty (no string added has code 0).
+struct HashTable {
+    std::uint32_t* slots;
+
+    void clear() { std::memset(slots, 0, sizeof(std::uint32_t) << hashBits); }
+};
+
+struct DirectTable {
+    std::uint16_t* children;
+    unsigned shift;  // log2 of the alphabet
+    std::uint32_t mask;
+
+    // Indices past the alphabet would break the stream anyway; masking them
+    // keeps every access inside the table.
+    std::uint32_t symbol(std::uint8_t index) const { return index & mask; }
+    std::uint32_t find(std::uint32_t prefix, std::uint32_t index) const {
+        return children[prefix << shift | index];
+    }
+    // A new code starts without children, so only its own row is cleared.
+    void add(std::uint32_t prefix, std::uint32_t index, std::uint32_t code) {
+        children[prefix << shift | index] = static_cast<std::uint16_t>(code);
+        std::memset(children + (code << shift), 0, sizeof(std::uint16_t) << shift);
+    }
+    std::uint32_t first;  // codes below it are the only ones that start with children to clear
+
+    void clear() { std::memset(children, 0, sizeof(std::uint16_t) * first << shift); }
+};
+
+int firstCode(const LzwEncoder& encoder) { return (1 << encoder.minimumCodeSize) + 2; }
+
+// The hot state in locals: the bit accumulator and where packed bytes go.
+struct Packer {
+    std::uint64_t bits;
+    unsigned bitCount;
+    std::uint8_t* out;
+
+    void put(std::uint32_t code, int width) {
+        bits |= std::uint64_t{code} << bitCount;
+        bitCount += static_cast<unsigned>(width);
+        if (bitCount >= 32) {
+            const auto word = static_cast<std::uint32_t>(bits);
+            std::memcpy(out, &word, 4);
+            out += 4;
+            bits >>= 32;
+            bitCount -= 32;
+        }
+    }
+};
+
+// Cuts the packed bytes into sub-blocks, all of them or only whole ones.
+void cutBlocks(LzwEncoder& encoder, GifSink& sink, bool all) {
+    const std::size_t length = encoder.packedLength;
+    const std::size_t whole = all ? length : length - length % 255;
+    if (whole == 0) return;
+    std::uint8_t* out = sinkReserve(sink, whole + (whole + 254) / 255);
+    std::uint8_t* const start = out;
+    for (std::size_t at = 0; at < whole; at += 255) {
+        const std::size_t n = std::min<std::size_t>(255, whole - at);
+        *out++ = static_cast<std::uint8_t>(n);
+        std::memcpy(out, encoder.packed.get() + at, n);
+        out += n;
+    }
+    sinkCommit(sink, static_cast<std::size_t>(out - start));
+    std::memmove(encoder.packed.get(), encoder.packed.get() + whole, length - whole);
+    encoder.packedLength = length - whole;
+}
+
+// The bits a table costs from its clear code until it is full: one code per
+// new string, each as wide as the decoder's table then needs.
+std::uint64_t fillBits(int minimumCodeSize) {
+    std::uint64_t bits = 0;
+    for (int next = (1 << minimumCodeSize) + 2; next < tableSize; ++next) bits += std::bit_width(unsigned(next));
+    return bits + unsigned(minimumCodeSize + 1);
+}
+
+// At the end of a window over a full table: whether to clear it.
+bool judgeFullTable(LzwEncoder& encoder, std::uint64_t at) {
+    const std::uint64_t ratio = (encoder.windowCodes * widestCode << 16) / std::max<std::uint64_t>(1, at - encoder.windowAt);
+    encoder.windowAt = at;
+    encoder.windowCodes = 0;
+    const bool clear = ratio > encoder.fillRatio ||
+                       (encoder.bestRatio != UINT64_MAX && ratio > encoder.bestRatio + (encoder.bestRatio >> fullTolerance));
+    encoder.bestRatio = std::min(encoder.bestRatio, ratio);
+    return clear;
+}
+
+bool startFullTable(LzwEncoder& encoder, std::uint64_t at) {
+    const std::uint64_t filled = std::max<std::uint64_t>(1, at - encoder.restartAt);
+    encoder.fillRatio = (fillBits(encoder.minimumCodeSize) << 16) / filled;
+    encoder.bestRatio = UINT64_MAX;
+    return judgeFullTable(encoder, at);
+}
+
+template <typename Table>
+void restart(LzwEncoder& encoder, Table& table, Packer& packer) {
+    packer.put(static_cast<std::uint32_t>(1 << encoder.minimumCodeSize), encoder.codeWidth);
+    table.clear();
+    encoder.nextCode = firstCode(encoder);
+    encoder.codeWidth = encoder.minimumCodeSize + 1;
+}
+
+template <typename Table>
+void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p, const std::uint8_t* const end) {
+    if (p == end) return;
+    std::uint32_t prefix = encoder.prefix < 0 ? table.symbol(*p++) : static_cast<std::uint32_t>(encoder.prefix);
+    std::uint8_t* const packed = encoder.packed.get();
+    Packer packer{encoder.bits, encoder.bitCount, packed + encoder.packedLength};
+    const std::uint8_t* const begin = p - (encoder.prefix < 0 ? 1 : 0);
+    const auto position = [&](const std::uint8_t* at) { return encoder.consumed + static_cast<std::uint64_t>(at - begin); };
+
+    // Locals, not the record's fields: the byte stores could alias them.
+    int nextCode = encoder.nextCode;
+    int width = encoder.codeWidth;
+    while (p != end) {
+        const std::uint32_t index = table.symbol(*p++);
+        if (const std::uint32_t child = table.find(prefix, index)) {
+            prefix = child;
+            continue;
+        }
+        packer.put(prefix, width);
+        if (nextCode < tableSize) {
+            table.add(prefix, index, static_cast<std::uint32_t>(nextCode));
+            if (++nextCode > 1 << width) ++width;
+            if (nextCode == tableSize - static_cast<int>(fullWindow)) encoder.windowAt = position(p);
+            if (nextCode == tableSize && (encoder.windowCodes = fullWindow, startFullTable(encoder, position(p)))) {
+                encoder.codeWidth = width;
+                restart(encoder, table, packer);
+                nextCode = encoder.nextCode;
+                width = encoder.codeWidth;
+                encoder.restartAt = position(p);
+            }
+        } else if (++encoder.windowCodes >= fullWindow) {
+            if (judgeFullTable(encoder, position(p))) {
+                encoder.codeWidth = width;
+                restart(encoder, table, packer);
+                nextCode = encoder.nextCode;
+                width = encoder.codeWidth;
+                encoder.restartAt = position(p);
+            }
+        }
+        prefix = index;
+        if (static_cast<std::size_t>(packer.out - packed) >= packedBatch) {
+            encoder.packedLength = static_cast<std::size_t>(packer.out - packed);
+            cutBlocks(encoder, sink, false);
+            packer.out = packed + encoder.packedLength;
+        }
+    }
+    encoder.nextCode = nextCode;
+    encoder.codeWidth = width;
+    encoder.consumed = position(p);
+    encoder.prefix = static_cast<int>(prefix);
+    encoder.bits = packer.bits;
+    encoder.bitCount = packer.bitCount;
+    encoder.packedLength = static_cast<std::size_t>(packer.out - packed);
+}
+
+// The wide alphabets' loop. Whether the string goes on is a coin toss on
+// photographs, so each index takes the same path: the code is always
+// stored (no bits when the string went on) and the table slot always written
+// (with what it held unless a string is added).
+void feedHashed(LzwEncoder& encoder, GifSink& sink, const std::uint8_t* p, const std::uint8_t* const end) {
+    if (p == end) return;
+    std::uint32_t* const slots = encoder.hashed.get();
+    const std::uint8_t* const begin = p;
+    const auto position = [&](const std::uint8_t* at) { return encoder.consumed + static_cast<std::uint64_t>(at - begin); };
+    std::uint32_t prefix = encoder.prefix < 0 ? *p++ : static_cast<std::uint32_t>(encoder.prefix);
+    std::uint8_t* const packed = encoder.packed.get();
+    Packer packer{encoder.bits, encoder.bitCount, packed + encoder.packedLength};
+    auto nextCode = static_cast<std::uint32_t>(encoder.nextCode);
+    auto width = static_cast<unsigned>(encoder.codeWidth);
+    std::uint64_t codes = encoder.windowCodes;  // codes sent since the window began
+
+    while (p != end) {
+        const std::uint32_t index = *p++;
+        const std::uint32_t key = prefix << 8 | index;
+        std::uint32_t s = hashSlot(prefix, index);
+        std::uint32_t entry = slots[s];
+        while (((entry ^ key) & 0xFFFFF) != 0 && entry != 0) {
+            s = (s + 1) & hashMask;
+            entry = slots[s];
+        }
+        // All-ones masks rather than conditions, so the compiler keeps one path.
+        const std::uint32_t child = entry >> 20;  // 0: no such string
+        const std::uint32_t miss = (child - 1) >> 31;
+        const std::uint32_t missMask = 0u - miss;
+        const std::uint32_t add = miss & ((nextCode - tableSize) >> 31);
+        packer.bits |= std::uint64_t{prefix & missMask} << packer.bitCount;
+        packer.bitCount += width & missMask;
+        std::memcpy(packer.out, &packer.bits, 8);
+        packer.out += packer.bitCount >> 3;
+        packer.bits >>= packer.bitCount & ~7u;
+        packer.bitCount &= 7;
+        slots[s] = entry ^ ((entry ^ (nextCode << 20 | key)) & (0u - add));
+        nextCode += add;
+        width += ((1u << width) - nextCode) >> 31;
+        codes += miss;
+        prefix = (index & missMask) | (child & ~missMask);
+
+        if (nextCode >= tableSize - fullWindow || packer.out - packed >= std::ptrdiff_t{packedBatch}) [[unlikely]] {
+            bool clear = false;
+            if (add && nextCode == tableSize - fullWindow) {
+                encoder.windowAt = position(p);
+                codes = 0;
+            } else if (nextCode == tableSize && (add || codes >= fullWindow)) {
+                encoder.windowCodes = codes;
+                clear = add ? startFullTable(encoder, position(p)) : judgeFullTable(encoder, position(p));
+                codes = 0;
+            }
+            if (clear) {
+                HashTable table{slots};
+                encoder.codeWidth = static_cast<int>(width);
+                restart(encoder, table, packer);
+                nextCode = static_cast<std::uint32_t>(encoder.nextCode);
+                width = static_cast<unsigned>(encoder.codeWidth);
+                encoder.restartAt = position(p);
+            }
+            if (packer.out - packed >= std::ptrdiff_t{packedBatch}) {
+                encoder.packedLength = static_cast<std::size_t>(packer.out - packed);
+                cutBlocks(encoder, sink, false);
+                packer.out = packed + encoder.packedLength;
+            }
+        }
+    }
+    encoder.nextCode = static_cast<int>(nextCode);
+    encoder.codeWidth = static_cast<int>(width);
+    encoder.windowCodes = codes;
+    encoder.consumed = position(p);
+    encoder.prefix = static_cast<int>(prefix);
+    encoder.bits = packer.bits;
+    encoder.bitCount = packer.bitCount;
+    encoder.packedLength = static_cast<std::size_t>(packer.out - packed);
+}
+
+bool usesDirect(const LzwEncoder& encoder) { return (1 << encoder.minimumCodeSize) <= directAlphabetMax; }
+
+HashTable hashTable(const LzwEncoder& encoder) { return HashTable{encoder.hashed.get()}; }
+DirectTable directTable(const LzwEncoder& encoder) {
+    const auto shift = static_cast<unsigned>(encoder.minimumCodeSize);
+    return DirectTable{encoder.direct.get(), shift, (1u << shift) - 1, static_cast<std::uint32_t>(firstCode(encoder))};
+}
+
+}  // namespace
+
+void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
+    encoder.minimumCodeSize = std::clamp(minimumCodeSize, 2, 8);
+    if (!encoder.packed) encoder.packed = std::make_unique_for_overwrite<std::uint8_t[]>(packedBatch + packedSlack);
+    encoder.packedLength = 0;
+    encoder.consumed = encoder.restartAt = 0;
+    encoder.prefix = -1;
+    encoder.bits = 0;
+    encoder.bitCount = 0;
+    encoder.codeWidth = encoder.minimumCodeSize + 1;
+    Packer packer{0, 0, encoder.packed.get()};
+    if (usesDirect(encoder)) {
+        if (!encoder.direct)
+            encoder.direct = std::make_unique_for_overwrite<std::uint16_t[]>(std::size_t{tableSize} * directAlphabetMax);
+        DirectTable table = directTable(encoder);
+        restart(encoder, table, packer);
+    } else {
+        if (!encoder.hashed) encoder.hashed = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t{1} << hashBits);
+        HashTable table = hashTable(encoder);
+        restart(encoder, table, packer);
+    }
+    encoder.bits = packer.bits;
+    encoder.bitCount = packer.bitCount;
+}
+
+void lzwFeed(LzwEncoder& encoder, GifSink& sink, std::span<const std::uint8_t> indices) {
+    const std::uint8_t* p = indices.data();
+    if (usesDirect(encoder))
+        feed(encoder, sink, directTable(encoder), p, p + indices.size());
+    else
+        feedHashed(encoder, sink, p, p + indices.size());
+}
+
+void lzwFinish(LzwEncoder& encoder, GifSink& sink) {
+    std::uint8_t* const packed = encoder.packed.get();
+    Packer packer{encoder.bits, encoder.bitCount, packed + encoder.packedLength};
+    if (encoder.prefix >= 0) {
+        packer.put(static_cast<std::uint32_t>(encoder.prefix), encoder.codeWidth);
+        // The decoder adds a string for this code before it reads the end
+        // code, and may widen its codes for it.
+        if (encoder.nextCode < tableSize && ++encoder.nextCode > 1 << encoder.codeWidth) ++encoder.codeWidth;
+    }
+    packer.put(static_cast<std::uint32_t>((1 << encoder.minimumCodeSize) + 1), encoder.codeWidth);
+    for (; packer.bitCount > 0; packer.bitCount -= std::min(packer.bitCount, 8u)) {
+        *packer.out++ = static_cast<std::uint8_t>(packer.bits);
+        packer.bits >>= 8;
+    }
+    encoder.packedLength = static_cast<std::size_t>(packer.out - packed);
+    encoder.prefix = -1;
+    encoder.bits = 0;
+    encoder.bitCount = 0;
+    cutBlocks(encoder, sink, true);
+}
+
+}  // namespace quolb
