@@ -18,6 +18,9 @@ struct TransparentColour {
 // How a GIF is to be made beyond the picture and its transparent colour. The
 // defaults write what a plain Save has always written.
 struct GifOptions {
+    // Compressed image data and the smallest colour table that holds the
+    // picture's indices; the uncompressed file whenever that is not larger.
+    bool lzw = false;
 };
 
 // Writes the picture to `path`. Returns 1 when the whole file was written and
