@@ -16,9 +16,11 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::st
     CLI::Option* item = app.add_option("--item", arguments.item);
     CLI::Option* all = app.add_flag("--all", arguments.all);
     CLI::Option* list = app.add_flag("--list", arguments.list);
+    CLI::Option* lzw = app.add_flag("--lzw", arguments.lzw);
     all->excludes(item);
     list->excludes(item)->excludes(all)->excludes(info);
     output->excludes(info)->excludes(list);
+    lzw->excludes(info)->excludes(list);
 
     try {
         app.parse(argc, argv);

@@ -20,6 +20,7 @@ struct Arguments {
     bool quiet = false;
     bool list = false;
     bool all = false;
+    bool lzw = false;
     int item = 0;
 };
 
