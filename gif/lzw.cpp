@@ -22,6 +22,9 @@ constexpr std::size_t packedSlack = 64;
 constexpr int fullWindow = 512;
 constexpr unsigned fullTolerance = 3;  // as a shift: 1/8
 
+// Runs of one index longer than this are followed code by code.
+constexpr std::uint32_t runMax = 256;
+
 // Alphabets of up to this many indices use a direct child table of
 // 4096 x alphabet entries (256 KiB at 32); wider ones the hash table.
 constexpr int directAlphabetMax = 32;
@@ -66,10 +69,39 @@ struct DirectTable {
     void add(std::uint32_t prefix, std::uint32_t index, std::uint32_t code) {
         children[prefix << shift | index] = static_cast<std::uint16_t>(code);
         std::memset(children + (code << shift), 0, sizeof(std::uint16_t) << shift);
+        const std::uint32_t top = runTop[index];
+        if (top < runMax && runCodes[index * runMax + top - 1] == prefix) {
+            runCodes[index * runMax + top] = static_cast<std::uint16_t>(code);
+            runTop[index] = static_cast<std::uint16_t>(top + 1);
+        }
     }
     std::uint32_t first;  // codes below it are the only ones that start with children to clear
+    // Runs of one index: runCodes[index * runMax + k] is the code of the index
+    // repeated k + 1 times, for k below runTop[index]. Such strings only grow
+    // one index at a time, so the codes that exist are always the shortest.
+    std::uint16_t* runCodes;
+    std::uint16_t* runTop;
 
-    void clear() { std::memset(children, 0, sizeof(std::uint16_t) * first << shift); }
+    void clear() {
+        std::memset(children, 0, sizeof(std::uint16_t) * first << shift);
+        for (std::uint32_t index = 0; index <= mask; ++index) {
+            runCodes[index * runMax] = static_cast<std::uint16_t>(index);
+            runTop[index] = 1;
+        }
+    }
+
+    // How many of the indices at p (up to `limit`) repeat `index`.
+    static std::size_t repeats(const std::uint8_t* p, std::size_t limit, std::uint32_t index) {
+        const std::uint64_t pattern = 0x0101010101010101u * index;
+        std::size_t n = 0;
+        for (; n + 8 <= limit; n += 8) {
+            std::uint64_t word;
+            std::memcpy(&word, p + n, 8);
+            if (const std::uint64_t differ = word ^ pattern) return n + static_cast<std::size_t>(std::countr_zero(differ)) / 8;
+        }
+        while (n < limit && p[n] == index) ++n;
+        return n;
+    }
 };
 
 int firstCode(const LzwEncoder& encoder) { return (1 << encoder.minimumCodeSize) + 2; }
@@ -185,6 +217,13 @@ void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p
             }
         }
         prefix = index;
+        // A string starting a run of its index jumps to the longest run
+        // string the table holds in one step.
+        if (const std::uint32_t top = table.runTop[index]; top > 1 && p != end && *p == index) {
+            const std::size_t n = DirectTable::repeats(p, std::min<std::size_t>(top - 1, static_cast<std::size_t>(end - p)), index);
+            prefix = table.runCodes[index * runMax + n];
+            p += n;
+        }
         if (static_cast<std::size_t>(packer.out - packed) >= packedBatch) {
             encoder.packedLength = static_cast<std::size_t>(packer.out - packed);
             cutBlocks(encoder, sink, false);
@@ -240,7 +279,7 @@ void feedHashed(LzwEncoder& encoder, GifSink& sink, const std::uint8_t* p, const
         nextCode += add;
         width += ((1u << width) - nextCode) >> 31;
         codes += miss;
-        prefix = (index & missMask) | (child & ~missMask);
+        prefix = child != 0 ? child : index;
 
         if (nextCode >= tableSize - fullWindow || packer.out - packed >= std::ptrdiff_t{packedBatch}) [[unlikely]] {
             bool clear = false;
@@ -282,7 +321,9 @@ bool usesDirect(const LzwEncoder& encoder) { return (1 << encoder.minimumCodeSiz
 HashTable hashTable(const LzwEncoder& encoder) { return HashTable{encoder.hashed.get()}; }
 DirectTable directTable(const LzwEncoder& encoder) {
     const auto shift = static_cast<unsigned>(encoder.minimumCodeSize);
-    return DirectTable{encoder.direct.get(), shift, (1u << shift) - 1, static_cast<std::uint32_t>(firstCode(encoder))};
+    std::uint16_t* const runs = encoder.direct.get() + std::size_t{tableSize} * directAlphabetMax;
+    return DirectTable{encoder.direct.get(), shift, (1u << shift) - 1, static_cast<std::uint32_t>(firstCode(encoder)),
+                       runs, runs + runMax * directAlphabetMax};
 }
 
 }  // namespace
@@ -299,7 +340,7 @@ void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
     Packer packer{0, 0, encoder.packed.get()};
     if (usesDirect(encoder)) {
         if (!encoder.direct)
-            encoder.direct = std::make_unique_for_overwrite<std::uint16_t[]>(std::size_t{tableSize} * directAlphabetMax);
+            encoder.direct = std::make_unique_for_overwrite<std::uint16_t[]>((tableSize + runMax + 1) * std::size_t{directAlphabetMax});
         DirectTable table = directTable(encoder);
         restart(encoder, table, packer);
     } else {
