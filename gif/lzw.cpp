@@ -21,7 +21,7 @@ constexpr std::size_t packedSlack = 64;
 // costs no more bits per index than filling the table did, nor more than an
 // eighth above the best window since, and cleared as soon as one does.
 // Measured on photographs, pixel art and noise: clearing at once gives files
-// 4 to 9 % larger on the first two, keeping the table regardless 3 % larger
+// 4 to 10 % larger on the first two, keeping the table regardless 4 % larger
 // on noise.
 constexpr int fullWindow = 512;
 constexpr unsigned fullTolerance = 3;  // as a shift: 1/8
