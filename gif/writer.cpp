@@ -1,4 +1,4 @@
-// GIF89a as this program writes it: one uncompressed image.
+// GIF89a as this program writes it: one image, uncompressed unless asked.
 //
 //   0    "GIF89a"
 //   6    logical screen: width, height (16 bits each), 0xF7 (a 256-entry
@@ -14,6 +14,12 @@
 //        every 253 pixel codes when another follows, the end code 257;
 //        never compressed, and a decoder's table never needs 10-bit codes
 //        then 00 (block terminator) and 3B (trailer)
+//
+// Compressed (GifOptions::lzw), the table keeps the smallest power of two of
+// entries, 2^k, that holds every index used (byte 10 becomes 0xF0 | k - 1),
+// everything after it moves up, the minimum code size is k but at least 2,
+// and the code stream is LZW (gif/lzw.h). Whenever that file would not be
+// smaller, the uncompressed one above is written instead.
 //
 // Pixels go out top row first; the DIB holds its rows bottom-up. Pictures of
 // 1, 4 or 8 bits send their indices; 16-, 24- and 32-bit pictures send the
@@ -264,12 +270,11 @@ void writeImageData(const Picture& picture, const PixelLayout& layout, const Nea
     sinkWrite(sink, fileTail, sizeof fileTail);
 }
 
-// The compressed form: the table cut to the smallest power of two (2 to
-// 256 entries) that holds every index the picture uses, and LZW image data.
+// The compressed file but its tail, held in memory until it is known to
+// be the smaller one.
 struct CompressedImage {
-    int tableBits = 8;
     std::vector<std::uint8_t> head;  // up to the minimum code size
-    GifSink data;                    // the sub-blocks, in memory
+    GifSink data;                    // the sub-blocks
 };
 
 int usedTableBits(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest) {
@@ -281,12 +286,13 @@ int usedTableBits(const Picture& picture, const PixelLayout& layout, const Neare
     return std::max(1, static_cast<int>(std::bit_width(used)));
 }
 
-std::vector<std::uint8_t> shrinkHead(const std::array<std::uint8_t, 800>& head, int tableBits, int minimumCodeSizeUsed) {
+// The head with the table cut to 2^tableBits entries.
+std::vector<std::uint8_t> shrinkHead(const std::array<std::uint8_t, 800>& head, int tableBits, int codeSize) {
     const std::size_t tableLength = 3 * (std::size_t{1} << tableBits);
     std::vector<std::uint8_t> shrunk(head.begin(), head.begin() + 13 + static_cast<std::ptrdiff_t>(tableLength));
     shrunk[10] = static_cast<std::uint8_t>(0xF0 | (tableBits - 1));
     shrunk.insert(shrunk.end(), head.begin() + 781, head.end());
-    shrunk.back() = static_cast<std::uint8_t>(minimumCodeSizeUsed);
+    shrunk.back() = static_cast<std::uint8_t>(codeSize);
     return shrunk;
 }
 
@@ -296,9 +302,9 @@ std::vector<std::uint8_t> shrinkHead(const std::array<std::uint8_t, 800>& head, 
 bool compressImage(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest,
                    const std::array<std::uint8_t, 800>& head, CompressedImage& out) {
     try {
-        out.tableBits = usedTableBits(picture, layout, nearest);
-        const int codeSize = std::max(2, out.tableBits);
-        out.head = shrinkHead(head, out.tableBits, codeSize);
+        const int tableBits = usedTableBits(picture, layout, nearest);
+        const int codeSize = std::max(2, tableBits);
+        out.head = shrinkHead(head, tableBits, codeSize);
         const std::uint64_t plain = fileLength(picture);
         const std::uint64_t frame = out.head.size() + sizeof fileTail;
         LzwEncoder encoder;

@@ -1,5 +1,6 @@
 // Writes a loaded Picture as a GIF89a file: one image, a 256-entry global
-// colour table, a graphic control extension and uncompressed image data.
+// colour table, a graphic control extension and uncompressed image data, or
+// on request compressed image data and a table cut to the indices used.
 #pragma once
 
 #include <cstdint>
@@ -19,7 +20,7 @@ struct TransparentColour {
 // defaults write what a plain Save has always written.
 struct GifOptions {
     // Compressed image data and the smallest colour table that holds the
-    // picture's indices; the uncompressed file whenever that is not larger.
+    // picture's indices; the uncompressed file whenever that is not smaller.
     bool lzw = false;
 };
 
