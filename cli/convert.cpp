@@ -102,7 +102,7 @@ bool finish(const Job& job, const Picture& picture, const std::string& output, c
     }
     std::string why;
     const TransparentColour colour = job.transparent.value_or(TransparentColour{});
-    if (!writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why)) {
+    if (!writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why, job.gif)) {
         report(output, prefix + why);
         return false;
     }

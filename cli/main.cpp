@@ -43,6 +43,9 @@ Options:
                         an archive; any other ending needs -t
   --transparent COLOR   mark this colour transparent: R,G,B (decimal, 0-255)
                         or #RRGGBB
+  --lzw                 compress the image data, with the smallest colour
+                        table that holds the picture's colours; a picture
+                        that does not shrink is written as without it
   --info                print what was loaded as one JSON object per input
                         (path, fileType, width, height, bitCount, colorCount,
                         imageSize); write nothing
@@ -69,6 +72,7 @@ Examples:
   quolb-gif --transparent 255,0,255 sprite.bmp
                                         both make magenta transparent
   quolb-gif -q *.bmp                    converts several, one after another
+  quolb-gif --lzw -q *.bmp              the same, as small files
   quolb-gif --info face.tim             {"path": "face.tim", "width": ...}
   quolb-gif -t container face.bin       reads a compressed container
   quolb-gif --list pack.xpb             shows what an archive holds
@@ -135,6 +139,7 @@ int main(int argc, char** argv) {
         job.output = options.hasOutput ? options.output : defaultOutput(input);
         job.action = action;
         job.transparent = transparent;
+        job.gif.lzw = options.lzw;
         job.item = options.item;
         job.allItems = options.all;
         if (options.hasMaxPixels) job.maxPixels = options.maxPixels;
