@@ -12,6 +12,7 @@ struct Arguments {
     std::string output;       // given with -o
     std::string type;         // given with -t
     std::string transparent;  // given with --transparent
+    std::string palette = "adaptive";  // given with --palette
     bool hasOutput = false;
     bool hasType = false;
     bool hasTransparent = false;
@@ -20,6 +21,7 @@ struct Arguments {
     bool quiet = false;
     bool list = false;
     bool all = false;
+    bool noDither = false;
     int item = 0;
 };
 

@@ -41,7 +41,15 @@ Options:
                         name: .bmp, .tim, .lzb, or a name ending in "pb" for
                         an archive; any other ending needs -t
   --transparent COLOR   mark this colour transparent: R,G,B (decimal, 0-255)
-                        or #RRGGBB
+                        or #RRGGBB. Without it, the pixels of a 32-bit
+                        bitmap's alpha channel that are less than half
+                        opaque become transparent
+  --palette KIND        the colour table of a picture with more than 8 bits
+                        per pixel: adaptive (made for the picture; exact
+                        when it has at most 256 colours) or fixed (the same
+                        256 colours for every picture). Default: adaptive
+  --no-dither           take each pixel's nearest colour, without error
+                        diffusion
   --info                print what was loaded as one JSON object per input
                         (path, fileType, width, height, bitCount, colorCount,
                         imageSize); write nothing
@@ -129,6 +137,8 @@ int main(int argc, char** argv) {
         job.output = options.hasOutput ? options.output : defaultOutput(input);
         job.action = action;
         job.transparent = transparent;
+        job.gif.palette = options.palette == "fixed" ? GifPalette::fixed : GifPalette::adaptive;
+        job.gif.dither = !options.noDither;
         job.item = options.item;
         job.allItems = options.all;
         job.progress = progress;

@@ -42,6 +42,7 @@ struct Picture {
     std::int32_t height = 0;
     std::int32_t imageSize = 0;         // stride x height
     std::int32_t colorCount = 0;        // colour-table entries in the DIB; 0 = none
+    std::int32_t alphaChannel = 0;      // 1: byte 3 of each 32-bit pixel is its opacity
     FileType fileType = FileType::none;
     std::int32_t archiveOffset = 0;     // where the next archive scan starts
     std::string archivePath;            // the archive archiveOffset belongs to
