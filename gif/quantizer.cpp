@@ -284,22 +284,36 @@ Points pointsOf(const std::vector<std::uint32_t>& cells) {
     return p;
 }
 
-// For each point the nearest centre, and its squared distance.
+// For each point the nearest centre, and its squared distance. The centres
+// are searched in order of red, outwards from the point's red, until the
+// red difference alone exceeds the best distance so far.
 void assign(const Points& p, const std::vector<float>& cr, const std::vector<float>& cg, const std::vector<float>& cb,
             std::vector<std::uint16_t>& nearest, std::vector<float>& distance) {
     const std::size_t k = cr.size();
-    std::vector<float> d(k);
+    std::vector<std::uint16_t> order(k);
+    for (std::size_t j = 0; j < k; ++j) order[j] = static_cast<std::uint16_t>(j);
+    std::sort(order.begin(), order.end(), [&](std::uint16_t a, std::uint16_t b) { return cr[a] < cr[b]; });
+    std::vector<float> sr(k), sg(k), sb(k);
+    for (std::size_t j = 0; j < k; ++j) sr[j] = cr[order[j]], sg[j] = cg[order[j]], sb[j] = cb[order[j]];
     nearest.resize(p.weight.size());
     distance.resize(p.weight.size());
     for (std::size_t i = 0; i < p.weight.size(); ++i) {
         const float r = p.red[i], g = p.green[i], b = p.blue[i];
-        for (std::size_t j = 0; j < k; ++j) {
-            const float dr = cr[j] - r, dg = cg[j] - g, db = cb[j] - b;
-            d[j] = dr * dr + dg * dg + db * db;
-        }
-        const auto best = std::min_element(d.begin(), d.end());
-        nearest[i] = static_cast<std::uint16_t>(best - d.begin());
-        distance[i] = *best;
+        float best = std::numeric_limits<float>::max();
+        std::size_t at = 0;
+        const auto consider = [&](std::size_t j) {
+            const float dr = sr[j] - r;
+            if (dr * dr >= best) return false;
+            const float dg = sg[j] - g, db = sb[j] - b;
+            const float d = dr * dr + dg * dg + db * db;
+            if (d < best) best = d, at = j;
+            return true;
+        };
+        const auto start = static_cast<std::size_t>(std::lower_bound(sr.begin(), sr.end(), r) - sr.begin());
+        for (std::size_t j = start; j < k && consider(j); ++j) {}
+        for (std::size_t j = start; j-- > 0 && consider(j);) {}
+        nearest[i] = order[at];
+        distance[i] = best;
     }
 }
 
@@ -329,7 +343,7 @@ std::vector<Rgb> refine(const std::vector<std::uint32_t>& cells, std::vector<Rgb
             cb.push_back(p.blue[order[i]]);
         }
     }
-    constexpr int passes = 4;
+    constexpr int passes = 8;
     for (int pass = 0; pass < passes; ++pass) {
         assign(p, cr, cg, cb, nearest, distance);
         std::vector<double> w(cr.size()), sr(cr.size()), sg(cr.size()), sb(cr.size());
@@ -525,8 +539,19 @@ std::uint8_t ditherIndex(NearestEntry& n, int r, int g, int b) {
     switch (word >> shift & 3) {
     case 1: return n.middle[cell];
     case 0:
-        word |= std::uint64_t{1} << shift;
-        n.middle[cell] = searchFine(n, 2 * (r & ~3) + 3, 2 * (g & ~3) + 3, 2 * (b & ~3) + 3, true);
+        // The eight 4-wide cells of the 8-wide one at once, while its
+        // candidates are at hand.
+        for (int dr = 0; dr < 8; dr += 4)
+            for (int dg = 0; dg < 8; dg += 4)
+                for (int db = 0; db < 8; db += 4) {
+                    const int cr = (r & ~7) + dr, cg = (g & ~7) + dg, cb = (b & ~7) + db;
+                    const std::size_t sibling = cell4(cr, cg, cb);
+                    std::uint64_t& bits = n.state[sibling / 32];
+                    const unsigned at = 2 * (sibling % 32);
+                    if ((bits >> at & 3) != 0) continue;
+                    bits |= std::uint64_t{1} << at;
+                    n.middle[sibling] = searchFine(n, 2 * cr + 3, 2 * cg + 3, 2 * cb + 3, true);
+                }
         return n.middle[cell];
     default: return searchFine(n, r, g, b);
     }
