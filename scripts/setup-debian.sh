@@ -15,6 +15,7 @@ packages=(
   locales fonts-ipafont-gothic             # its Japanese texts
   clang libclang-rt-14-dev                 # the fuzzers
   hyperfine                                # whole-process timing
+  pngquant python3-pil python3-numpy python3-skimage  # colour quality side by side (bench/quality.py)
 )
 
 as_root() {
