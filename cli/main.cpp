@@ -42,7 +42,15 @@ Options:
                         name: .bmp, .tim, .lzb, or a name ending in "pb" for
                         an archive; any other ending needs -t
   --transparent COLOR   mark this colour transparent: R,G,B (decimal, 0-255)
-                        or #RRGGBB
+                        or #RRGGBB. Without it, the pixels of a 32-bit
+                        bitmap's alpha channel that are less than half
+                        opaque become transparent
+  --palette KIND        the colour table of a picture with more than 8 bits
+                        per pixel: adaptive (made for the picture; exact
+                        when it has at most 256 colours) or fixed (the same
+                        256 colours for every picture). Default: adaptive
+  --no-dither           take each pixel's nearest colour, without error
+                        diffusion
   --lzw                 compress the image data, with the smallest colour
                         table that holds the picture's colours; a picture
                         that does not shrink is written as without it
@@ -140,6 +148,8 @@ int main(int argc, char** argv) {
         job.action = action;
         job.transparent = transparent;
         job.gif.lzw = options.lzw;
+        job.gif.palette = options.palette == "fixed" ? GifPalette::fixed : GifPalette::adaptive;
+        job.gif.dither = !options.noDither;
         job.item = options.item;
         job.allItems = options.all;
         if (options.hasMaxPixels) job.maxPixels = options.maxPixels;

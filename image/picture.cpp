@@ -81,6 +81,7 @@ int allocateDib(Picture& picture, std::int32_t width, std::int32_t height, std::
     picture.height = height;
     picture.imageSize = static_cast<std::int32_t>(imageSize);
     picture.colorCount = colorCount;
+    picture.alphaChannel = 0;
     DibHeader header;
     header.biWidth = width;
     header.biHeight = height;
