@@ -1,5 +1,7 @@
 #include "image/picture.h"
 
+#include <algorithm>
+#include <string_view>
 #include <utility>
 
 #include "image/archive.h"
@@ -116,7 +118,43 @@ int fail(std::string* why, std::string reason) {
     return 0;
 }
 
-int loadPicture(Picture& picture, std::string* why) {
+FileType fileTypeFromBytes(std::span<const std::uint8_t> head) {
+    const auto startsWith = [head](std::string_view mark) {
+        return head.size() >= mark.size() && std::equal(mark.begin(), mark.end(), head.begin(),
+                                                         [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+    };
+    if (startsWith("BM")) return FileType::bitmap;
+    if (startsWith(std::string_view("\x10\0\0\0", 4))) return FileType::tim;
+    if (startsWith("TIM") || startsWith("LZSS-bu2")) return FileType::container;
+    return FileType::none;
+}
+
+namespace {
+
+// The type the stream's first bytes say; the stream is left anywhere.
+FileType fileTypeOfContent(std::FILE* file) {
+    std::uint8_t head[fileTypeMarkSize] = {};
+    if (!seekTo(file, 0)) return FileType::none;
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    return fileTypeFromBytes(std::span(head, got));
+}
+
+// A loader's refusal, told apart: the size and memory cases by their reason
+// (every loader words them alike), the rest by whether the first bytes were
+// of the type the file was read as. An archive is a row of containers and
+// may begin with one.
+LoadFailure failureOf(const std::string& reason, FileType chosen, FileType content) {
+    const auto says = [&reason](std::string_view words) { return reason.find(words) != std::string::npos; };
+    if (says("not enough memory")) return LoadFailure::noMemory;
+    if (says("too large") || says("larger than") || says("more than the limit")) return LoadFailure::tooLarge;
+    const bool sameType = content != FileType::none &&
+                          (content == chosen || (chosen == FileType::archive && content == FileType::container));
+    return sameType ? LoadFailure::damaged : LoadFailure::notThisType;
+}
+
+int loadOnce(Picture& picture, std::string* why, LoadFailure& failure, FileType& content) {
+    failure = LoadFailure::cannotOpen;
+    content = FileType::none;
     const FilePtr file = openFile(picture.path.c_str(), "rb");
     if (!file) return fail(why, "cannot open the file");
     const std::int64_t length = measureFile(file.get());
@@ -132,19 +170,45 @@ int loadPicture(Picture& picture, std::string* why) {
         picture.archiveOffset = 0;
     }
 
+    if (length < 0) return fail(why, "cannot measure the file");
+    std::string reason;
     int result = 0;
-    if (length < 0) {
-        result = fail(why, "cannot measure the file");
-    } else {
-        switch (picture.fileType) {
-        case FileType::bitmap: result = loadBitmap(picture, file.get(), length, why); break;
-        case FileType::tim: result = loadTimFile(picture, file.get(), length, why); break;
-        case FileType::container: result = loadContainer(picture, file.get(), length, nullptr, why); break;
-        case FileType::archive: result = loadArchiveItem(picture, file.get(), length, why); break;
-        default: result = fail(why, "unknown file type"); break;
-        }
+    switch (picture.fileType) {
+    case FileType::bitmap: result = loadBitmap(picture, file.get(), length, &reason); break;
+    case FileType::tim: result = loadTimFile(picture, file.get(), length, &reason); break;
+    case FileType::container: result = loadContainer(picture, file.get(), length, nullptr, &reason); break;
+    case FileType::archive: result = loadArchiveItem(picture, file.get(), length, &reason); break;
+    default: result = fail(&reason, "unknown file type"); break;
     }
-    if (!result) releasePicture(picture);
+    if (result) {
+        failure = LoadFailure::none;
+        return 1;
+    }
+    releasePicture(picture);
+    content = fileTypeOfContent(file.get());
+    failure = failureOf(reason, picture.fileType, content);
+    return fail(why, std::move(reason));
+}
+
+}  // namespace
+
+int loadPicture(Picture& picture, std::string* why, LoadFailure* failure) {
+    LoadFailure kind = LoadFailure::none;
+    FileType content = FileType::none;
+    const int result = loadOnce(picture, why, kind, content);
+    if (failure) *failure = kind;
+    return result;
+}
+
+int loadPictureAsItIs(Picture& picture, std::string* why, LoadFailure* failure) {
+    LoadFailure kind = LoadFailure::none;
+    FileType content = FileType::none;
+    int result = loadOnce(picture, why, kind, content);
+    if (!result && kind == LoadFailure::notThisType && content != FileType::none) {
+        picture.fileType = content;
+        result = loadOnce(picture, why, kind, content);
+    }
+    if (failure) *failure = kind;
     return result;
 }
 
