@@ -81,7 +81,7 @@ int chooseOpenFile(Picture& picture, HWND owner) {
 
     picture.path = path;
     picture.fileType = fileTypeFromFilterIndex(dialog.nFilterIndex, path);
-    return picture.fileType == FileType::none ? 0 : 1;
+    return 1;
 }
 
 int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND owner) {

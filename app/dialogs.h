@@ -20,8 +20,9 @@ void makeFilterList(char* text);
 FileType fileTypeFromFilterIndex(DWORD filterIndex, const char* path);
 
 // Runs the open dialog, starting from the picture's current path. Returns 1
-// with picture.path and picture.fileType set when a file of a known type was
-// chosen; 0 otherwise (fileType is then none).
+// with picture.path and picture.fileType set when a file was chosen (the type
+// none when the last entry was chosen and the name tells nothing: the bytes
+// then decide); 0 otherwise (fileType is then none).
 int chooseOpenFile(Picture& picture, HWND owner);
 
 // Runs the save dialog, proposing the picture's path without its extension.

@@ -6,6 +6,9 @@
 
 #include <windows.h>
 
+#include <shlobj.h>
+
+#include <cstring>
 #include <cwchar>
 #include <string>
 #include <vector>
@@ -17,20 +20,12 @@
 #include "res/resource.h"
 #include "tests/support/bmp_builder.h"
 #include "tests/support/temp_file.h"
+#include "tests/support/tim_builder.h"
 
 namespace quolb {
 namespace {
 
 HINSTANCE instance() { return GetModuleHandleA(nullptr); }
-
-// Stops every dialog box before it appears and counts the attempts, so a
-// command that would open one returns at once instead of waiting for a user.
-int dialogsStopped = 0;
-LRESULT CALLBACK stopDialogs(int code, WPARAM wParam, LPARAM lParam) {
-    if (code == HCBT_CREATEWND && reinterpret_cast<CBT_CREATEWNDA*>(lParam)->lpcs->lpszClass == MAKEINTATOM(32770))
-        return ++dialogsStopped;  // non-zero: the dialog is not created
-    return CallNextHookEx(nullptr, code, wParam, lParam);
-}
 
 std::string windowText(HWND window) {
     char text[512] = {};
@@ -38,14 +33,61 @@ std::string windowText(HWND window) {
     return text;
 }
 
-// The main window's swatch: the picked colour right after a pick, the empty
-// well otherwise.
-COLORREF swatchColour(HWND window) {
+bool isDialog(HWND window) {
+    char name[16] = {};
+    GetClassNameA(window, name, sizeof name);
+    return std::string(name) == "#32770";
+}
+
+// Closes every dialog box as soon as it is active, so a command that would
+// wait for a user returns at once: the file dialogs are counted and
+// cancelled; a message box (captioned with the program's title) has its text
+// kept and is answered with OK.
+int dialogsStopped = 0;
+std::vector<std::string> boxTexts;
+LRESULT CALLBACK stopDialogs(int code, WPARAM wParam, LPARAM lParam) {
+    const auto dialog = reinterpret_cast<HWND>(wParam);
+    if (code == HCBT_ACTIVATE && isDialog(dialog)) {
+        if (windowText(dialog) != texts::appTitle) {
+            ++dialogsStopped;
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        } else {
+            std::string text;  // the longest static text: the message, not the icon
+            for (HWND child = GetWindow(dialog, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+                char name[16] = {};
+                GetClassNameA(child, name, sizeof name);
+                if (lstrcmpiA(name, "Static") == 0 && windowText(child).size() > text.size()) text = windowText(child);
+            }
+            boxTexts.push_back(text);
+            PostMessageA(dialog, WM_COMMAND, IDOK, 0);
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// The colour shown at a client point.
+COLORREF shownColour(HWND window, int x, int y) {
     HDC dc = GetDC(window);
-    const COLORREF colour = GetPixel(dc, 200, 10);
+    const COLORREF colour = GetPixel(dc, x, y);
     ReleaseDC(window, dc);
     return colour;
 }
+
+// Drops the file on the window as the shell does: a DROPFILES block with
+// the names after it, each ended by a NUL, and one more NUL.
+void dropFile(HWND window, const std::string& path) {
+    HGLOBAL block = GlobalAlloc(GHND, sizeof(DROPFILES) + path.size() + 2);
+    auto* drop = static_cast<DROPFILES*>(GlobalLock(block));
+    drop->pFiles = sizeof(DROPFILES);
+    drop->fWide = FALSE;
+    std::memcpy(reinterpret_cast<char*>(drop + 1), path.c_str(), path.size() + 1);
+    GlobalUnlock(block);
+    SendMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);  // the window frees the block
+}
+
+// The main window's swatch: the picked colour right after a pick, the empty
+// well otherwise.
+COLORREF swatchColour(HWND window) { return shownColour(window, 200, 10); }
 
 // One flow on one window: under Wine without a window manager each
 // DestroyWindow of a shown window waits about two seconds.
@@ -98,6 +140,61 @@ TEST(MainWindow, PlacesTheBandPicksOnlyInsideAPictureAndTitlesOpens) {
     EXPECT_EQ(clickAndPick(20, 23), well) << "the top row is outside";
     UpdateWindow(window);
     EXPECT_EQ(clickAndPick(39, 52), RGB(200, 55, 100)) << "the swatch shows the picked colour";
+
+    // Failures are said in one box each: the sentence for the kind, then the
+    // file's name and the reason. The picture is gone.
+    const test::TempFile text(".bmp", test::bytesOf("no picture here"));
+    const std::string textName = text.path().substr(text.path().find_last_of("\\/") + 1);
+    std::vector<std::uint8_t> cutBytes = bitmap.bytes();
+    cutBytes.resize(60);
+    const test::TempFile cut(".bmp", cutBytes);
+    for (const auto& [path, sentence] : {std::pair{text.path(), texts::notThisTypeText},
+                                         std::pair{cut.path(), texts::damagedText},
+                                         std::pair{text.path() + ".gone", texts::cannotOpenText}}) {
+        boxTexts.clear();
+        loadChosenPicture(window, path, FileType::bitmap);
+        ASSERT_EQ(boxTexts.size(), 1u) << path;
+        EXPECT_EQ(boxTexts[0].substr(0, boxTexts[0].find("\r\n") + 2), std::string(sentence) + "\r\n") << path;
+        EXPECT_NE(boxTexts[0].find("\r\n" + path.substr(path.find_last_of("\\/") + 1) + ": "), std::string::npos)
+            << boxTexts[0];
+    }
+    EXPECT_EQ(boxTexts[0].substr(boxTexts[0].find("\r\n") + 2), textName + ".gone: cannot open the file");
+    boxTexts.clear();
+    UpdateWindow(window);
+    EXPECT_EQ(clickAndPick(20, 40), well) << "no picture, no pick";
+
+    // A dropped file opens as its name, then its bytes, say: a TIM picture
+    // named .dat shows its top-left pixel at (0, 23).
+    const test::TimPicture tim = test::patternTim(8, 4, 5);
+    const test::TempFile timFile(".dat", test::timFile(tim));
+    dropFile(window, timFile.path());
+    UpdateWindow(window);
+    EXPECT_TRUE(boxTexts.empty());
+    EXPECT_EQ(windowText(window), texts::titlePrefix + timFile.path().substr(timFile.path().find_last_of("\\/") + 1) + "]");
+    const std::uint16_t first = static_cast<std::uint16_t>(tim.clut[tim.pixels[0]]);
+    EXPECT_EQ(shownColour(window, 0, 23), RGB((first & 31) * 255 / 31, (first >> 5 & 31) * 255 / 31,
+                                             (first >> 10 & 31) * 255 / 31));
+
+    // A picture larger than the view scrolls under the band; the picker takes
+    // the pixel under the tip wherever the view is scrolled. 700 x 500 pixels
+    // of colour 10 but the bottom-right one, colour 200.
+    test::BmpBuilder large{.width = 700, .height = 500, .bitCount = 8, .table = bitmap.table,
+                           .pixels = std::vector<std::uint8_t>(700 * 500, 10)};
+    large.pixels[699] = 200;
+    const test::TempFile largeFile(".bmp", large.bytes());
+    loadChosenPicture(window, largeFile.path(), FileType::bitmap);
+    SendMessageA(window, WM_HSCROLL, SB_BOTTOM, 0);
+    SendMessageA(window, WM_VSCROLL, SB_BOTTOM, 0);
+    UpdateWindow(window);
+    RECT client;
+    GetClientRect(window, &client);
+    EXPECT_EQ(GetWindowLongA(window, GWL_STYLE) & (WS_HSCROLL | WS_VSCROLL), WS_HSCROLL | WS_VSCROLL);
+    EXPECT_EQ(shownColour(window, client.right - 1, client.bottom - 1), RGB(200, 55, 100));
+    EXPECT_NE(swatchColour(window), RGB(200, 55, 100)) << "the band stays over the picture";
+    EXPECT_EQ(clickAndPick(client.right - 1, client.bottom - 1), RGB(200, 55, 100));
+    SendMessageA(window, WM_VSCROLL, SB_LINEUP, 0);
+    UpdateWindow(window);
+    EXPECT_EQ(shownColour(window, client.right - 1, client.bottom - 1), RGB(10, 245, 5)) << "scrolled a line up";
 
     // 表示.bmp: the second byte of 表 is 0x5C, a backslash only where the
     // system's code page has no double-byte characters.
