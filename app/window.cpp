@@ -212,8 +212,13 @@ void onSave(HWND window) {
     if (!pictureLoaded()) return;
     char path[pathBufferSize];
     if (!chooseSaveFile(shell.picture, path, window)) return;
+    // The overwrite question does not ask about a read-only file, and the
+    // system may replace one anyway: refuse it, as the converter does.
+    const DWORD attributes = GetFileAttributesA(path);
     std::string why;
-    if (!writeGif(shell.picture, path, shell.transparentGif, shell.transparentColour, &why))
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+        showFailure(window, texts::cannotWriteText, path, "the file is read-only");
+    else if (!writeGif(shell.picture, path, shell.transparentGif, shell.transparentColour, &why))
         showFailure(window, texts::cannotWriteText, path, why);
     InvalidateRect(window, nullptr, TRUE);
 }

@@ -11,7 +11,7 @@ packages=(
   libgif-dev imagemagick                   # independent judges in the tests
   g++-mingw-w64-x86-64-posix mingw-w64     # the Windows build
   wine wine64                              # runs the Windows build's tests
-  xvfb xdotool x11-utils xclip fonts-wine  # a display for the desktop tool's tests
+  xvfb xdotool x11-utils fonts-wine        # a display for the desktop tool's tests
   locales fonts-ipafont-gothic             # its Japanese texts
   clang libclang-rt-14-dev                 # the fuzzers
   hyperfine                                # whole-process timing

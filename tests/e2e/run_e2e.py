@@ -3,7 +3,7 @@
 presses and mouse clicks on an X server of its own, and checks what the
 user would see and the file the program writes.
 
-    run_e2e.py QuolbGif.exe SOURCE_DIR [--screenshot docs/screenshot.png]
+    run_e2e.py QuolbGif.exe SOURCE_DIR --box-reader e2e_box_text.exe [--screenshot docs/screenshot.png]
 
 Needs Xvfb, xdotool, ImageMagick (import, convert) and Wine. The program
 runs in a Wine virtual desktop (so the window gets its frame and menu drawn)
@@ -184,19 +184,42 @@ def read_tim8(path):
     return colours, rows
 
 
+def write_bmp8(path, table, rows):
+    """An uncompressed 8-bit bitmap of top-down rows."""
+    width, height = len(rows[0]), len(rows)
+    stride = (width + 3) & ~3
+    pixels = b"".join(bytes(row) + bytes(stride - width) for row in reversed(rows))
+    palette = b"".join(bytes((b, g, r, 0)) for (r, g, b) in table)
+    header = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 0, len(pixels), 0, 0, 256, 0)
+    offset = 14 + len(header) + len(palette)
+    with open(path, "wb") as out:
+        out.write(b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset) + header + palette + pixels)
+
+
+def make_large_bmp(sample, path, corner_index, corner_colour):
+    """The sample tiled into 1000 x 800 pixels, its bottom-right pixel of a
+    colour found nowhere else: a picture larger than the window."""
+    table, rows = read_bmp8(sample)
+    table[corner_index] = corner_colour
+    width, height = 1000, 800
+    tiled = [bytearray(rows[y % len(rows)][x % len(rows[0])] for x in range(width)) for y in range(height)]
+    tiled[-1][-1] = corner_index
+    write_bmp8(path, table, tiled)
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def check_gif(gif, bmp, picked):
+def check_gif(gif, bmp, picked, flag=1):
     table, rows = read_bmp8(bmp)
     width, height = len(rows[0]), len(rows)
     data = open(gif, "rb").read()
     if data[:6] != b"GIF89a":
         raise Failure("saved file is not a GIF89a file")
     want = table.index(picked)
-    if data[784] != 1:
-        raise Failure("transparent flag at byte 784 is %d, want 1" % data[784])
+    if data[784] != flag:
+        raise Failure("transparent flag at byte 784 is %d, want %d" % (data[784], flag))
     if data[787] != want:
         raise Failure("transparent index at byte 787 is %d, want %d" % (data[787], want))
     n = width * height
@@ -214,9 +237,9 @@ def check_gif(gif, bmp, picked):
             i = (y * width + x) * 4
             colour = table[rows[y][x]]
             seen = tuple(rgba[i:i + 3]), rgba[i + 3]
-            if colour == picked and seen[1] != 0:
+            if colour == picked and flag and seen[1] != 0:
                 raise Failure("pixel %d,%d should be transparent" % (x, y))
-            if colour != picked and seen != (colour, 255):
+            if (colour != picked or not flag) and seen != (colour, 255):
                 raise Failure("pixel %d,%d decodes as %r, want %r" % (x, y, seen, colour))
     log("GIF checked: flag 1, index %d, %d bytes, %d x %d decoded" % (want, len(data), width, height))
 
@@ -274,9 +297,30 @@ class App:
         self.desktop.keys("alt+n", "End", "shift+Home", "BackSpace")
         self.desktop.type(path)
 
-    def open_file(self, path, filter_steps=0):
+    def wait_title(self, name):
+        want = "[%s]" % name
+        title = wait_for("the title to name " + want, lambda: self.title() if want in self.title() else None)
+        if not title.startswith("Quolb～GIF   ["):
+            raise Failure("title reads %r" % title)
+        return title
+
+    def message_box(self):
+        """The text of the message box on screen, read back from the box by
+        the box reader, after which Enter closes it."""
+        box = self.dialog(("Quolb～GIF",))
+        result = subprocess.run([self.desktop.env["QUOLB_WINE_RUN"], self.desktop.env["QUOLB_BOX_READER"]],
+                                env=self.desktop.env, capture_output=True, timeout=60)
+        if result.returncode != 0:
+            raise Failure("the box reader found no box")
+        self.desktop.focus(box)
+        self.desktop.keys("Return")
+        self.dialog_gone(box)
+        return result.stdout.decode("utf-8", errors="replace")
+
+    def open_file(self, path, filter_steps=0, keys=("alt+f", "o"), box=False):
         before = self.title()
-        self.menu("o")
+        self.desktop.focus(self.window)
+        self.desktop.keys(*keys)
         dialog = self.dialog(OPEN_TITLES)
         if filter_steps:
             self.desktop.focus(dialog)
@@ -284,12 +328,23 @@ class App:
         self.type_file_name(dialog, windows_path(path))
         self.desktop.keys("Return")
         self.dialog_gone(dialog)
-        want = "[%s]" % os.path.basename(path)
-        title = wait_for("the title to name " + want,
-                         lambda: self.title() if want in self.title() else None)
-        if not title.startswith("Quolb～GIF   ["):
-            raise Failure("title reads %r" % title)
+        text = self.message_box() if box else None
+        title = self.wait_title(os.path.basename(path))
         log("opened %s; title %r (was %r)" % (os.path.basename(path), title, before))
+        return text
+
+    def save_file(self, keys=("alt+f", "s"), confirm=("Return",)):
+        """Saves under the proposed name; confirm answers the dialog (and an
+        overwrite question)."""
+        self.desktop.focus(self.window)
+        self.desktop.keys(*keys)
+        dialog = self.dialog(SAVE_TITLES)
+        self.desktop.focus(dialog)
+        self.desktop.keys("Return")
+        for key in confirm[1:]:
+            time.sleep(0.5)
+            self.desktop.keys(key)
+        self.dialog_gone(dialog)
 
 
 def first(items):
@@ -302,21 +357,65 @@ def expect_colour(app, cx, cy, colour, what):
     return seen
 
 
+def expect_box(text, sentence, name, reason=""):
+    """A failure box: the sentence, then the file's name and the reason."""
+    if sentence not in text or ("%s: %s" % (name, reason)) not in text:
+        raise Failure("the box reads %r, want %r and %r" % (text, sentence, "%s: %s" % (name, reason)))
+    log("box: %s %s: ..." % (sentence, name))
+
+
+def scroll_to_bottom_right(app, corner):
+    """Clicks the two scroll bars' troughs, near their far ends, until the
+    picture's bottom-right pixel shows: only at the end of both bars."""
+    x, y, w, h = app.frame()
+    border = app.origin[0] - x
+    right, bottom = x + w - border, y + h - border  # the client area's far edges, bars included
+    for _ in range(12):
+        found = app.desktop.grab().find(corner, (app.origin[0], app.origin[1] + 23, w, h))
+        if found:
+            return found
+        app.desktop.click(right - 8, bottom - 40)
+        app.desktop.click(right - 40, bottom - 8)
+        time.sleep(0.3)
+    raise Failure("the picture's bottom-right corner never came into view")
+
+
 def session(desktop, exe, work, screenshot):
     bmp = os.path.join(work, "sample.bmp")
-    tim = os.path.join(work, "sample.tim")
+    tim = os.path.join(work, "face.tim")
     gif = os.path.join(work, "sample.gif")
+    large = os.path.join(work, "large.bmp")
     table, rows = read_bmp8(bmp)
+    corner = (12, 34, 56)
+    make_large_bmp(bmp, large, 17, corner)
 
-    process = subprocess.Popen([desktop.env["QUOLB_WINE_RUN"], exe], cwd=work, env=desktop.env,
+    # A file named on the command line opens at start.
+    process = subprocess.Popen([desktop.env["QUOLB_WINE_RUN"], exe, "large.bmp"], cwd=work, env=desktop.env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     app = App(desktop, process)
     log("main window %d: %r" % (app.window, app.title()))
-    if app.title() != "Quolb～GIF":
-        raise Failure("first title reads %r" % app.title())
+    app.wait_title("large.bmp")
+    app.locate_client(table[rows[0][0]])
 
-    # Open the sample bitmap through the open dialog.
-    app.open_file(bmp)
+    # Scrolled to its bottom-right corner, the picture's last pixel is picked
+    # there: the swatch shows it and the GIF makes its index transparent.
+    app.click_client(10, 11)
+    spot = scroll_to_bottom_right(app, corner)
+    desktop.click(*spot)
+    expect_colour(app, 200, 10, corner, "the swatch")
+    log("scrolled to the bottom-right corner and picked it")
+    if screenshot:
+        desktop.save_png(screenshot, app.frame())
+        log("screenshot written to " + screenshot)
+    app.save_file(keys=("ctrl+s",))
+    large_gif = os.path.join(work, "large.gif")
+    wait_for("large.gif to be complete",
+             lambda: os.path.exists(large_gif) and open(large_gif, "rb").read()[-1:] == b";")
+    check_gif(large_gif, large, corner)
+    app.click_client(10, 11)
+
+    # Ctrl+O opens the dialog; the sample bitmap through it.
+    app.open_file(bmp, keys=("ctrl+o",))
     app.locate_client(table[rows[0][0]])
 
     # The picture is shown the right way up in its own colours.
@@ -342,17 +441,9 @@ def session(desktop, exe, work, screenshot):
     expect_colour(app, 192, 2, MAGENTA, "the swatch's top-left")
     expect_colour(app, 210, 20, MAGENTA, "the swatch's bottom-right")
     log("picked magenta from the mat")
-    if screenshot:
-        x, y, w, h = app.frame()
-        desktop.save_png(screenshot, (x, y, w, h))
-        log("screenshot written to " + screenshot)
 
     # Save: the dialog proposes the path without its extension; Enter takes it.
-    app.menu("s")
-    dialog = app.dialog(SAVE_TITLES)
-    desktop.focus(dialog)
-    desktop.keys("Return")
-    app.dialog_gone(dialog)
+    app.save_file()
     wait_for("sample.gif", lambda: os.path.exists(gif) and os.path.getsize(gif) > 800)
     wait_for("sample.gif to be complete", lambda: open(gif, "rb").read()[-1:] == b";")
     check_gif(gif, bmp, MAGENTA)
@@ -373,8 +464,27 @@ def session(desktop, exe, work, screenshot):
         raise Failure("a cancelled dialog touched the files")
     log("both dialogs cancelled; title and files unchanged")
 
-    # Open the TIM picture through the second filter entry.
-    app.open_file(tim, filter_steps=1)
+    # A Save that cannot write says so and leaves the file as it was: a
+    # read-only GIF is not replaced.
+    os.chmod(gif, 0o444)
+    before = open(gif, "rb").read()
+    app.save_file(confirm=("Return", "alt+y"))
+    expect_box(app.message_box(), "GIFファイルを書き込めません。", "sample.gif", "the file is read-only")
+    if open(gif, "rb").read() != before or sorted(os.listdir(work)) != listing:
+        raise Failure("a failed save touched the files")
+    os.chmod(gif, 0o644)
+
+    # A failed Open says why and shows no picture.
+    broken = os.path.join(work, "broken.bmp")
+    with open(broken, "wb") as out:
+        out.write(open(bmp, "rb").read()[:100])
+    text = app.open_file(broken, box=True)
+    expect_box(text, "画像のデータが壊れています。", "broken.bmp", "colour table runs past the end of the file")
+    expect_colour(app, 20, 40, (128, 128, 128), "the empty view")
+
+    # A TIM picture opened through the first (bitmap) entry is read as what
+    # its bytes say.
+    app.open_file(tim)
     colours, tim_rows = read_tim8(tim)
     for (px, py) in ((1, 1), (50, 10), (31, 20), (2, 46), (63, 47)):
         expect_colour(app, px, 23 + py, colours[tim_rows[py][px]], "TIM pixel %d,%d" % (px, py))
@@ -445,6 +555,7 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("source_dir")
     parser.add_argument("--screenshot")
+    parser.add_argument("--box-reader", required=True, help="e2e_box_text.exe")
     args = parser.parse_args()
 
     for tool in ("Xvfb", "xdotool", "xwininfo", "import", "convert", "wine"):
@@ -458,14 +569,15 @@ def main():
                                 os.path.join(os.path.expanduser("~"), ".cache", "quolb-wine-e2e"))
     env["QUOLB_SOURCE_DIR"] = os.path.abspath(args.source_dir)
     env["QUOLB_WINE_RUN"] = os.path.join(env["QUOLB_SOURCE_DIR"], "cmake", "wine-run")
+    env["QUOLB_BOX_READER"] = os.path.abspath(args.box_reader)
     env["WINEDEBUG"] = "-all"
     xvfb, env["DISPLAY"] = start_xvfb(env)
     desktop = Desktop(env)
     work = tempfile.mkdtemp(prefix="quolb-e2e-")
     screenshot = os.path.abspath(args.screenshot) if args.screenshot else None
     try:
-        for name in ("sample.bmp", "sample.tim"):
-            shutil.copy(os.path.join(args.source_dir, "samples", name), work)
+        shutil.copy(os.path.join(args.source_dir, "samples", "sample.bmp"), work)
+        shutil.copy(os.path.join(args.source_dir, "samples", "sample.tim"), os.path.join(work, "face.tim"))
         # A prefix of our own; no server left from a run on another display.
         subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
         if not has_virtual_desktop(env["WINEPREFIX"]):
