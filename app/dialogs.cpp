@@ -68,27 +68,28 @@ FileType fileTypeFromFilterIndex(DWORD filterIndex, const char* path) {
     }
 }
 
-int chooseOpenFile(Picture& picture, HWND owner) {
+int chooseOpenFile(Picture& picture, const std::string& start, DWORD& filterIndex, HWND owner) {
     char filter[pathBufferSize];
     char path[pathBufferSize];
     prepareFilter(filter, texts::openFilter);
-    copyPath(path, picture.path);
+    copyPath(path, start);
     picture.fileType = FileType::none;
 
     OPENFILENAMEA dialog = dialogFields(owner, filter, path);
+    dialog.nFilterIndex = filterIndex;
     dialog.Flags = OFN_HIDEREADONLY | OFN_PATHMUSTEXIST | OFN_FILEMUSTEXIST;
     if (!GetOpenFileNameA(&dialog)) return 0;
+    filterIndex = dialog.nFilterIndex;
 
     picture.path = path;
     picture.fileType = fileTypeFromFilterIndex(dialog.nFilterIndex, path);
     return 1;
 }
 
-int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND owner) {
+int chooseSaveFile(const std::string& proposal, char (&path)[pathBufferSize], HWND owner) {
     char filter[pathBufferSize];
     prepareFilter(filter, texts::saveFilter);
-    copyPath(path, picture.path);
-    cutExtension(path);
+    copyPath(path, proposal);
 
     OPENFILENAMEA dialog = dialogFields(owner, filter, path);
     dialog.lpstrDefExt = "gif";

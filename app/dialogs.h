@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 #include "image/picture.h"
 
 namespace quolb {
@@ -19,14 +21,15 @@ void makeFilterList(char* text);
 // entry lets the chosen name decide.
 FileType fileTypeFromFilterIndex(DWORD filterIndex, const char* path);
 
-// Runs the open dialog, starting from the picture's current path. Returns 1
+// Runs the open dialog, starting from `start` on the entry `filterIndex`
+// (1-based), which gets the entry chosen. Returns 1
 // with picture.path and picture.fileType set when a file was chosen (the type
 // none when the last entry was chosen and the name tells nothing: the bytes
 // then decide); 0 otherwise (fileType is then none).
-int chooseOpenFile(Picture& picture, HWND owner);
+int chooseOpenFile(Picture& picture, const std::string& start, DWORD& filterIndex, HWND owner);
 
-// Runs the save dialog, proposing the picture's path without its extension.
-// Returns 1 with the confirmed name in `path`, 0 otherwise.
-int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND owner);
+// Runs the save dialog, proposing `proposal`. Returns 1 with the confirmed
+// name in `path`, 0 otherwise.
+int chooseSaveFile(const std::string& proposal, char (&path)[pathBufferSize], HWND owner);
 
 }  // namespace quolb

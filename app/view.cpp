@@ -45,13 +45,17 @@ void paintPicture(HDC dc, const Picture& picture, HPALETTE palette, ScrollOffset
     RestoreDC(dc, saved);
 }
 
-void drawToolBand(HDC dc, int bandExtent) {
+void drawToolBand(HDC dc, int bandExtent, TransparentColour colour) {
     RECT well;
     RECT band;
     SetRect(&well, wellFrameRect.left, wellFrameRect.top, wellFrameRect.right, wellFrameRect.bottom);
     SetRect(&band, bandLeft, 0, bandExtent + bandRightBeyondExtent, toolBandHeight);
     DrawEdge(dc, &band, BDR_SUNKENINNER, BF_MIDDLE);
     DrawFrameControl(dc, &well, DFC_BUTTON, DFCS_BUTTONCHECK);
+    const RECT swatch{swatchLeft, swatchTop, swatchLeft + swatchSize, swatchTop + swatchSize};
+    HBRUSH brush = CreateSolidBrush(RGB(colour.red, colour.green, colour.blue));
+    FillRect(dc, &swatch, brush);
+    DeleteObject(brush);
 }
 
 namespace {
@@ -80,7 +84,7 @@ bool isInPickArea(LPARAM lParam, const Picture& picture, ScrollOffset scroll) {
     if (point.y < pictureTop) return false;  // the band hides what is scrolled under it
     const int x = point.x + scroll.x;
     const int y = point.y - pictureTop + scroll.y;
-    return x > 0 && x < header.biWidth && y > 0 && y < header.biHeight;
+    return x >= 0 && x < header.biWidth && y >= 0 && y < header.biHeight;
 }
 
 void pickerMouseMove(HWND, HCURSOR dropper, LPARAM lParam, const Picture& picture, ScrollOffset scroll) {

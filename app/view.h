@@ -33,11 +33,12 @@ struct ScrollOffset {
 // Both draw on the context of the window's one BeginPaint. The picture is
 // clipped to the area below the tool band.
 void paintPicture(HDC dc, const Picture& picture, HPALETTE palette, ScrollOffset scroll);
-void drawToolBand(HDC dc, int bandExtent);
+// The well always shows the colour in effect: black until the first pick.
+void drawToolBand(HDC dc, int bandExtent, TransparentColour colour);
 
 // Whether the client point in lParam (the unsigned low and high words) lies
-// below the band on a pickable pixel of the picture as scrolled: every pixel
-// but the left column and the top row. False when the picture holds no DIB.
+// below the band on a pixel of the picture as scrolled. False when the
+// picture holds no DIB.
 bool isInPickArea(LPARAM lParam, const Picture& picture, ScrollOffset scroll);
 
 void pickerMouseMove(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture, ScrollOffset scroll);

@@ -4,8 +4,11 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/about.h"
 #include "app/dialogs.h"
@@ -13,6 +16,8 @@
 #include "app/title.h"
 #include "app/view.h"
 #include "gif/writer.h"
+#include "image/archive.h"
+#include "image/file_io.h"
 #include "image/paths.h"
 #include "res/resource.h"
 
@@ -32,6 +37,9 @@ struct ShellState {
     HWND emptyStatic = nullptr;
     HWND colourLabel = nullptr;
     RECT clientRect{};
+    std::string shownPath;                 // the picture on screen's file: the next Open starts there
+    std::string proposal;                  // the name Save proposes for it
+    DWORD openFilterIndex = 1;             // the open dialog's entry chosen last
     ScrollOffset scroll;                   // kept in step with the scroll bars
     bool settingScrollBars = false;        // showing a bar resizes the client area
     char title[titleBufferSize] = {};
@@ -56,13 +64,28 @@ HWND createChild(HWND parent, const char* className, const char* text, DWORD sty
                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), instance, nullptr);
 }
 
+// 保存 is offered only while there is a picture to save.
+void enableSave(HWND window) {
+    EnableMenuItem(GetMenu(window), IDM_SAVE, static_cast<UINT>(MF_BYCOMMAND | (pictureLoaded() ? MF_ENABLED : MF_GRAYED)));
+}
+
 void onCreate(HWND window) {
     shell.transparentGif = 0;
     readClientRect(window);
     DragAcceptFiles(window, TRUE);
-    shell.checkBox = createChild(window, "BUTTON", texts::checkBoxText, BS_CHECKBOX, IDC_TRANSPARENT_CHECK);
+    shell.checkBox =
+        createChild(window, "BUTTON", texts::checkBoxText, BS_CHECKBOX | WS_TABSTOP, IDC_TRANSPARENT_CHECK);
     shell.emptyStatic = createChild(window, "STATIC", "", 0, IDC_EMPTY_STATIC);
     shell.colourLabel = createChild(window, "STATIC", texts::colourLabelText, 0, IDC_COLOUR_LABEL);
+    enableSave(window);
+}
+
+// The smallest window that still shows the well whole, beside a scroll bar.
+void onGetMinMaxInfo(MINMAXINFO* limits) {
+    RECT smallest{0, 0, swatchLeft + swatchSize + 2 + GetSystemMetrics(SM_CXVSCROLL),
+                  toolBandHeight + GetSystemMetrics(SM_CYHSCROLL) + 8};
+    AdjustWindowRectEx(&smallest, WS_OVERLAPPEDWINDOW, TRUE, 0);
+    limits->ptMinTrackSize = {smallest.right - smallest.left, smallest.bottom - smallest.top};
 }
 
 // The picture's size, or none.
@@ -156,7 +179,7 @@ void onPaint(HWND window) {
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(window, &paint);
     if (pictureLoaded()) paintPicture(dc, shell.picture, shell.paletteHandle, shell.scroll);
-    drawToolBand(dc, shell.bandExtent);
+    drawToolBand(dc, shell.bandExtent, shell.transparentColour);
     EndPaint(window, &paint);
 }
 
@@ -176,12 +199,12 @@ void onLeftButtonUp(HWND window, LPARAM lParam) {
     if (pickerActive()) pickerButtonUp(window, shell.dropperCursor, lParam, shell.picture, shell.scroll);
 }
 
-// One box for a failed Open or Save: the sentence for its kind, then the
-// file's name and the reason on a line of their own.
-void showFailure(HWND window, const char* sentence, const std::string& path, const std::string& why) {
+// One box for what an Open or a Save could not do: the sentence for it, then the
+// file's name and the reason (if any) on a line of their own.
+void showBox(HWND window, const char* sentence, const std::string& path, const std::string& why) {
     std::string name = path;
     name.resize(stripDirectory(name.data()));
-    const std::string text = std::string(sentence) + "\r\n" + name + ": " + why;
+    const std::string text = std::string(sentence) + "\r\n" + name + (why.empty() ? "" : ": " + why);
     MessageBoxA(window, text.c_str(), texts::appTitle, MB_OK | MB_ICONWARNING);
 }
 
@@ -203,7 +226,7 @@ void onDropFiles(HWND window, HDROP drop) {
 }
 
 void onOpen(HWND window) {
-    if (!chooseOpenFile(shell.picture, window)) return;
+    if (!chooseOpenFile(shell.picture, shell.shownPath, shell.openFilterIndex, window)) return;
     loadChosenPicture(window, shell.picture.path, shell.picture.fileType);
 }
 
@@ -211,15 +234,22 @@ void onSave(HWND window) {
     // Without a picture there is nothing to write, so no dialog either.
     if (!pictureLoaded()) return;
     char path[pathBufferSize];
-    if (!chooseSaveFile(shell.picture, path, window)) return;
+    if (!chooseSaveFile(shell.proposal, path, window)) return;
     // The overwrite question does not ask about a read-only file, and the
     // system may replace one anyway: refuse it, as the converter does.
     const DWORD attributes = GetFileAttributesA(path);
+    // A colour kept from another picture that this one lacks would make
+    // whatever the nearest table entry is transparent: save without.
+    const TransparentColour colour = shell.transparentColour;
+    const bool transparent =
+        shell.transparentGif == 1 && pictureHasColour(shell.picture, {colour.red, colour.green, colour.blue, 0});
     std::string why;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
-        showFailure(window, texts::cannotWriteText, path, "the file is read-only");
-    else if (!writeGif(shell.picture, path, shell.transparentGif, shell.transparentColour, &why))
-        showFailure(window, texts::cannotWriteText, path, why);
+        showBox(window, texts::cannotWriteText, path, "the file is read-only");
+    else if (!writeGif(shell.picture, path, transparent ? 1 : 0, shell.transparentColour, &why))
+        showBox(window, texts::cannotWriteText, path, why);
+    else if (shell.transparentGif == 1 && !transparent)
+        showBox(window, texts::colourAbsentText, path, "");
     InvalidateRect(window, nullptr, TRUE);
 }
 
@@ -247,6 +277,35 @@ void onClose(HWND window) {
 }
 
 void onDestroy() { PostQuitMessage(0); }
+
+// Which item of its archive the loaded picture is (1-based) and how many the
+// archive holds; 0 and 0 when that cannot be told.
+std::pair<std::size_t, std::size_t> archivePlace(const Picture& picture) {
+    const FilePtr file = openFile(picture.path.c_str(), "rb");
+    const std::int64_t length = file ? measureFile(file.get()) : -1;
+    if (length < 0) return {0, 0};
+    const std::vector<ArchiveItem> items = listArchiveItems(file.get(), length);
+    // The offset has moved on to the next item, or back to 0 after the last.
+    for (std::size_t i = 0; i < items.size(); ++i)
+        if (items[i].offset == picture.archiveOffset) return {i == 0 ? items.size() : i, items.size()};
+    return {0, 0};
+}
+
+// The title's name and Save's proposal for the picture just loaded: an
+// archive's item carries its number, as the converter numbers them.
+void nameLoadedPicture(std::string& name) {
+    std::string base = shell.picture.path;
+    base.resize(cutExtension(base.data()));
+    shell.proposal = base + ".gif";
+    if (shell.picture.fileType != FileType::archive) return;
+    const auto [number, count] = archivePlace(shell.picture);
+    if (number == 0) return;
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, " %zu/%zu", number, count);
+    name += suffix;
+    std::snprintf(suffix, sizeof suffix, "-%03zu.gif", number);
+    shell.proposal = base + suffix;
+}
 
 // Releases the picture and its GDI palette.
 void dropPicture() {
@@ -299,13 +358,19 @@ void loadChosenPicture(HWND window, const std::string& path, FileType fileType) 
     // The title names the chosen file even when it could not be read.
     std::string name = shell.picture.path;
     name.resize(stripDirectory(name.data()));
+    shell.proposal.clear();
+    if (loaded) {
+        shell.shownPath = shell.picture.path;
+        nameLoadedPicture(name);
+    }
     formatTitle(shell.title, name.c_str());
+    enableSave(window);
     SetWindowTextA(window, shell.title);
     // A new picture starts at its top-left corner.
     shell.scroll = {};
     updateScrollBars(window);
     InvalidateRect(window, nullptr, TRUE);
-    if (!loaded) showFailure(window, loadFailureText(failure), path, why);
+    if (!loaded) showBox(window, loadFailureText(failure), path, why);
 }
 
 void openFileByName(HWND window, const std::string& path) {
@@ -324,6 +389,7 @@ LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_VSCROLL: scrollBy(window, SB_VERT, wParam); return 0;
     case WM_MOUSEWHEEL: onMouseWheel(window, wParam); return 0;
     case WM_DROPFILES: onDropFiles(window, reinterpret_cast<HDROP>(wParam)); return 0;
+    case WM_GETMINMAXINFO: onGetMinMaxInfo(reinterpret_cast<MINMAXINFO*>(lParam)); return 0;
     case WM_COMMAND: onCommand(window, wParam); return 0;
     case WM_CLOSE: onClose(window); return 0;
     case WM_DESTROY: onDestroy(); return 0;

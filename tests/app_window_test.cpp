@@ -20,6 +20,7 @@
 #include "res/resource.h"
 #include "tests/support/bmp_builder.h"
 #include "tests/support/temp_file.h"
+#include "tests/support/lzss_writer.h"
 #include "tests/support/tim_builder.h"
 
 namespace quolb {
@@ -45,11 +46,16 @@ bool isDialog(HWND window) {
 // kept and is answered with OK.
 int dialogsStopped = 0;
 std::vector<std::string> boxTexts;
+std::vector<std::string> proposedNames;  // what each file dialog's name box held
 LRESULT CALLBACK stopDialogs(int code, WPARAM wParam, LPARAM lParam) {
     const auto dialog = reinterpret_cast<HWND>(wParam);
     if (code == HCBT_ACTIVATE && isDialog(dialog)) {
         if (windowText(dialog) != texts::appTitle) {
             ++dialogsStopped;
+            char name[MAX_PATH] = {};
+            for (int box : {0x480, 0x47C})  // the name box: an edit, or a combo box
+                if (!name[0]) GetDlgItemTextA(dialog, box, name, sizeof name);
+            proposedNames.push_back(name);
             PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         } else {
             std::string text;  // the longest static text: the message, not the icon
@@ -85,8 +91,7 @@ void dropFile(HWND window, const std::string& path) {
     SendMessageA(window, WM_DROPFILES, reinterpret_cast<WPARAM>(block), 0);  // the window frees the block
 }
 
-// The main window's swatch: the picked colour right after a pick, the empty
-// well otherwise.
+// The main window's swatch: the colour in effect.
 COLORREF swatchColour(HWND window) { return shownColour(window, 200, 10); }
 
 // One flow on one window: under Wine without a window manager each
@@ -117,8 +122,18 @@ TEST(MainWindow, PlacesTheBandPicksOnlyInsideAPictureAndTitlesOpens) {
     }
     EXPECT_EQ(places, (std::vector<LONG>{0, 0, 130, 23, 130, 0, 180, 23, 130, 2, 180, 23}));
 
+    // The window cannot be shrunk past the well.
+    SetWindowPos(window, nullptr, 0, 0, 50, 50, SWP_NOMOVE | SWP_NOZORDER);
+    RECT smallest;
+    GetClientRect(window, &smallest);
+    EXPECT_GE(smallest.right, 213);
+    SetWindowPos(window, nullptr, 0, 0, 520, 380, SWP_NOMOVE | SWP_NOZORDER);
+    const auto saveGreyed = [window] { return (GetMenuState(GetMenu(window), IDM_SAVE, MF_BYCOMMAND) & MF_GRAYED) != 0; };
+    EXPECT_TRUE(saveGreyed());
     command(IDM_SAVE);
     EXPECT_EQ(dialogsStopped, 0) << "save before any picture does nothing";
+    UpdateWindow(window);
+    EXPECT_EQ(swatchColour(window), RGB(0, 0, 0)) << "black until a pick";
     // 40 x 30 pixels of colour 10, (10, 245, 5), but the bottom-right one,
     // colour 200, (200, 55, 100); the first row stored is the bottom one.
     test::BmpBuilder bitmap{.width = 40, .height = 30, .bitCount = 8, .table = std::vector<std::uint8_t>(1024),
@@ -126,20 +141,32 @@ TEST(MainWindow, PlacesTheBandPicksOnlyInsideAPictureAndTitlesOpens) {
     storeU32(bitmap.table.data() + 4 * 10, 0x0AF505);
     storeU32(bitmap.table.data() + 4 * 200, 0xC83764);
     bitmap.pixels[39] = 200;
-    const test::TempFile file(".bmp", bitmap.bytes());
+    // A name with a dot before its extension is proposed with ".gif" on it.
+    const test::TempFile file(".2024.bmp", bitmap.bytes());
     loadChosenPicture(window, file.path(), FileType::bitmap);
+    EXPECT_FALSE(saveGreyed());
     command(IDM_SAVE);
     EXPECT_EQ(dialogsStopped, 1) << "save of a picture asks for a name";
-    const COLORREF well = swatchColour(window);
-    EXPECT_NE(well, RGB(200, 55, 100));
-    EXPECT_EQ(clickAndPick(39, 52), well) << "swallowed while transparent mode is off";
+    const std::string fileName = file.path().substr(file.path().find_last_of("\\/") + 1);
+    ASSERT_EQ(proposedNames.size(), 1u);
+    EXPECT_EQ(proposedNames[0], fileName.substr(0, fileName.size() - 4) + ".gif");
+    const COLORREF black = RGB(0, 0, 0);
+    EXPECT_EQ(clickAndPick(39, 52), black) << "swallowed while transparent mode is off";
     // Any command from the check box flips the mode, a double click too.
     command(MAKEWPARAM(IDC_TRANSPARENT_CHECK, BN_DOUBLECLICKED));
     EXPECT_EQ(SendMessageA(GetDlgItem(window, IDC_TRANSPARENT_CHECK), BM_GETCHECK, 0, 0), BST_CHECKED);
-    EXPECT_EQ(clickAndPick(0, 40), well) << "the left column is outside";
-    EXPECT_EQ(clickAndPick(20, 23), well) << "the top row is outside";
-    UpdateWindow(window);
+    EXPECT_EQ(clickAndPick(20, 22), black) << "the band is outside";
+    EXPECT_EQ(clickAndPick(40, 40), black) << "right of the picture is outside";
     EXPECT_EQ(clickAndPick(39, 52), RGB(200, 55, 100)) << "the swatch shows the picked colour";
+    EXPECT_EQ(clickAndPick(0, 23), RGB(10, 245, 5)) << "the left column and the top row pick too";
+    EXPECT_EQ(clickAndPick(39, 52), RGB(200, 55, 100));
+    // The well shows the colour in effect whatever repaints it.
+    command(IDC_TRANSPARENT_CHECK);
+    command(IDC_TRANSPARENT_CHECK);
+    SetWindowPos(window, nullptr, 0, 0, 530, 390, SWP_NOMOVE | SWP_NOZORDER);
+    SetWindowPos(window, nullptr, 0, 0, 520, 380, SWP_NOMOVE | SWP_NOZORDER);
+    UpdateWindow(window);
+    EXPECT_EQ(swatchColour(window), RGB(200, 55, 100));
 
     // Failures are said in one box each: the sentence for the kind, then the
     // file's name and the reason. The picture is gone.
@@ -161,7 +188,19 @@ TEST(MainWindow, PlacesTheBandPicksOnlyInsideAPictureAndTitlesOpens) {
     EXPECT_EQ(boxTexts[0].substr(boxTexts[0].find("\r\n") + 2), textName + ".gone: cannot open the file");
     boxTexts.clear();
     UpdateWindow(window);
-    EXPECT_EQ(clickAndPick(20, 40), well) << "no picture, no pick";
+    EXPECT_TRUE(saveGreyed());
+    EXPECT_EQ(clickAndPick(20, 40), RGB(200, 55, 100)) << "no picture, no pick; the well keeps the colour";
+
+    // Each opening of an archive shows its next item, named by its number.
+    const auto item = test::timFormContainer(test::timFile(test::patternTim(8, 3, 4)), 2);
+    const test::TempFile archive(".xpb", test::concat({item, item, item}));
+    const std::string archiveName = archive.path().substr(archive.path().find_last_of("\\/") + 1);
+    for (const char* number : {"1/3", "2/3"}) {
+        loadChosenPicture(window, archive.path(), FileType::archive);
+        EXPECT_EQ(windowText(window), texts::titlePrefix + archiveName + " " + number + "]");
+    }
+    command(IDM_SAVE);
+    EXPECT_EQ(proposedNames.back(), archiveName.substr(0, archiveName.size() - 4) + "-002.gif");
 
     // A dropped file opens as its name, then its bytes, say: a TIM picture
     // named .dat shows its top-left pixel at (0, 23).
@@ -190,7 +229,7 @@ TEST(MainWindow, PlacesTheBandPicksOnlyInsideAPictureAndTitlesOpens) {
     GetClientRect(window, &client);
     EXPECT_EQ(GetWindowLongA(window, GWL_STYLE) & (WS_HSCROLL | WS_VSCROLL), WS_HSCROLL | WS_VSCROLL);
     EXPECT_EQ(shownColour(window, client.right - 1, client.bottom - 1), RGB(200, 55, 100));
-    EXPECT_NE(swatchColour(window), RGB(200, 55, 100)) << "the band stays over the picture";
+    EXPECT_EQ(shownColour(window, 250, 10), GetSysColor(COLOR_BTNFACE)) << "the band stays over the picture";
     EXPECT_EQ(clickAndPick(client.right - 1, client.bottom - 1), RGB(200, 55, 100));
     SendMessageA(window, WM_VSCROLL, SB_LINEUP, 0);
     UpdateWindow(window);

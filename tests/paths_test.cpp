@@ -61,6 +61,7 @@ TEST(Texts, AreTheCodePage932FormsOfTheReadableTexts) {
              {texts::tooLargeText, "画像が大きすぎます。"},
              {texts::noMemoryText, "メモリが足りません。"},
              {texts::cannotWriteText, "GIFファイルを書き込めません。"},
+             {texts::colourAbsentText, "透過色がこの画像にないため、透過なしで保存しました。"},
          }) {
         std::string converted(2 * readable.size(), '\0');
         char *from = readable.data(), *to = converted.data();

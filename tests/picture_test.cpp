@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "image/byte_reader.h"
 #include "image/picture.h"
 #include "tests/support/bmp_builder.h"
 #include "tests/support/temp_file.h"
@@ -79,6 +80,32 @@ TEST(LoadPicture, FallsBackOnTheBytesAndTellsTheKindOfFailure) {
     asChosen.fileType = FileType::bitmap;
     EXPECT_EQ(loadPicture(asChosen, nullptr, &failure), 0);
     EXPECT_EQ(failure, LoadFailure::notThisType);
+}
+
+// Whether a colour is in the picture: by table entry for indexed pixels (an
+// unused entry does not count), by value for direct ones.
+TEST(PictureHasColour, FindsOnlyColoursOfPixels) {
+    std::vector<std::uint8_t> table(1024);
+    storeU32(table.data() + 4 * 1, 0x102030);
+    storeU32(table.data() + 4 * 2, 0x405060);  // in the table, on no pixel
+    const std::pair<test::BmpBuilder, const char*> pictures[] = {
+        {{.width = 3, .height = 1, .bitCount = 8, .table = table, .pixels = {0, 1, 0, 0}}, "8 bits"},
+        {{.width = 3, .height = 1, .bitCount = 4, .table = std::vector<std::uint8_t>(table.begin(), table.begin() + 64),
+          .pixels = {0x00, 0x10, 0, 0}},
+         "4 bits"},
+        {{.width = 2, .height = 1, .bitCount = 24, .pixels = {0, 0, 0, 0x30, 0x20, 0x10, 0, 0}}, "24 bits"},
+    };
+    for (const auto& [builder, what] : pictures) {
+        const test::TempFile file(".bmp", builder.bytes());
+        Picture picture;
+        picture.path = file.path();
+        picture.fileType = FileType::bitmap;
+        std::string why;
+        ASSERT_EQ(loadPicture(picture, &why), 1) << what << ": " << why;
+        EXPECT_TRUE(pictureHasColour(picture, {0x10, 0x20, 0x30, 0})) << what;
+        EXPECT_TRUE(pictureHasColour(picture, {0, 0, 0, 0})) << what;
+        EXPECT_FALSE(pictureHasColour(picture, {0x40, 0x50, 0x60, 0})) << what;
+    }
 }
 
 }  // namespace

@@ -92,7 +92,10 @@ class Desktop:
         self.run("xdotool", "type", "--delay", "25", text)
 
     def click(self, x, y):
-        self.run("xdotool", "mousemove", "--sync", str(x), str(y))
+        # --sync waits for the pointer to move, which it never does when it
+        # is there already.
+        if "x:%d y:%d " % (x, y) not in self.run("xdotool", "getmouselocation"):
+            self.run("xdotool", "mousemove", "--sync", str(x), str(y))
         self.run("xdotool", "click", "1")
 
     def grab(self):
@@ -357,10 +360,14 @@ def expect_colour(app, cx, cy, colour, what):
     return seen
 
 
-def expect_box(text, sentence, name, reason=""):
-    """A failure box: the sentence, then the file's name and the reason."""
-    if sentence not in text or ("%s: %s" % (name, reason)) not in text:
-        raise Failure("the box reads %r, want %r and %r" % (text, sentence, "%s: %s" % (name, reason)))
+def expect_box(text, sentence, name, reason=None):
+    """A box: the sentence, then the file's name and the reason (if any) on
+    a line of their own."""
+    lines = [line.strip() for line in text.splitlines() if line.strip()]
+    want = [sentence, name if reason is None else "%s: %s" % (name, reason)]
+    if lines[:1] != want[:1] or (reason is not None and not lines[1].startswith(want[1])) or \
+            (reason is None and lines[1:] != want[1:]):
+        raise Failure("the box reads %r, want %r" % (text, want))
     log("box: %s %s: ..." % (sentence, name))
 
 
@@ -412,7 +419,9 @@ def session(desktop, exe, work, screenshot):
     wait_for("large.gif to be complete",
              lambda: os.path.exists(large_gif) and open(large_gif, "rb").read()[-1:] == b";")
     check_gif(large_gif, large, corner)
-    app.click_client(10, 11)
+    # Ctrl+T switches transparent mode off.
+    app.desktop.focus(app.window)
+    app.desktop.keys("ctrl+t")
 
     # Ctrl+O opens the dialog; the sample bitmap through it.
     app.open_file(bmp, keys=("ctrl+o",))
@@ -422,16 +431,20 @@ def session(desktop, exe, work, screenshot):
     for (px, py) in ((0, 0), (60, 84), (150, 36), (100, 119), (199, 119)):
         expect_colour(app, px, 23 + py, table[rows[py][px]], "picture pixel %d,%d" % (px, py))
 
-    # Transparent mode off: a click on the picture picks nothing.
+    # Transparent mode off: a click on the picture picks nothing, and the
+    # well still shows the colour picked on the other picture.
     swatch = (200, 10)
-    empty = app.screen_colour(*swatch)
+    expect_colour(app, *swatch, corner, "the well after a new Open")
     app.click_client(53, 23 + 90)
     time.sleep(0.3)  # give a wrongly enabled picker the chance to paint
-    if app.screen_colour(*swatch) != empty:
+    if app.screen_colour(*swatch) != corner:
         raise Failure("the picker reacted while transparent mode was off")
 
-    # Switch transparent mode on with the check box, then pick two colours.
-    app.click_client(10, 11)
+    # Switch transparent mode on from the keyboard (Tab to the check box,
+    # Space), then pick two colours.
+    desktop.focus(app.window)
+    desktop.keys("Tab", "space")
+    log("transparent mode switched on with Tab and Space")
     red = table[rows[90][53]]
     app.click_client(53, 23 + 90)
     expect_colour(app, *swatch, red, "the swatch")
@@ -490,6 +503,15 @@ def session(desktop, exe, work, screenshot):
         expect_colour(app, px, 23 + py, colours[tim_rows[py][px]], "TIM pixel %d,%d" % (px, py))
     log("TIM picture shown the right way up")
 
+    # The magenta picked on the bitmap is not in the TIM picture: the GIF is
+    # saved without a transparent colour, and a box says so.
+    app.save_file()
+    expect_box(app.message_box(), "透過色がこの画像にないため、透過なしで保存しました。", "face.gif")
+    face_gif = open(os.path.join(work, "face.gif"), "rb").read()
+    if face_gif[784] != 0:
+        raise Failure("face.gif marks index %d transparent" % face_gif[787])
+    log("face.gif saved without transparency")
+
     # The About box shows the "CBIT" picture from the program's resources.
     about_table, about_rows = read_bmp8(os.path.join(desktop.env["QUOLB_SOURCE_DIR"], "res", "about.bmp"))
     desktop.focus(app.window)
@@ -505,9 +527,9 @@ def session(desktop, exe, work, screenshot):
             raise Failure("About picture pixel %d,%d is %r, want %r"
                           % (px, py, grab.pixel(found[0] + px, found[1] + py), want))
     desktop.focus(about)
-    desktop.keys("Return")
+    desktop.keys("Escape")
     app.dialog_gone(about)
-    log("About box showed the picture and closed with OK")
+    log("About box showed the picture and closed with Escape")
 
     # Exit through the menu; the process ends with code 0.
     app.menu("e")
