@@ -1,5 +1,5 @@
-// The Open and Save dialogs, in their ANSI forms. Paths are code-page-932
-// byte strings of at most 255 bytes.
+// The Open and Save dialogs, in their wide forms, so that files of any name
+// are chosen; paths come and go as UTF-8, up to the system's limit.
 #pragma once
 
 #include <windows.h>
@@ -30,6 +30,9 @@ int chooseOpenFile(Picture& picture, const std::string& start, DWORD& filterInde
 
 // Runs the save dialog, proposing `proposal`. Returns 1 with the confirmed
 // name in `path`, 0 otherwise.
-int chooseSaveFile(const std::string& proposal, char (&path)[pathBufferSize], HWND owner);
+int chooseSaveFile(const std::string& proposal, std::string& path, HWND owner);
+
+// A wide string of the system's as UTF-8.
+std::string utf8FromWide(const wchar_t* text);
 
 }  // namespace quolb

@@ -15,16 +15,16 @@ const int windowX = GetSystemMetrics(SM_CXSCREEN) / 2 - 200;
 const int windowY = GetSystemMetrics(SM_CYSCREEN) / 2 - 150;
 
 // The first argument, the file "Open with" or a drop on the icon names, in
-// the ANSI code page the window's paths are in; empty when there is none.
+// UTF-8 as the window keeps paths; empty when there is none.
 std::string fileNamedOnCommandLine() {
     int count = 0;
     LPWSTR* arguments = CommandLineToArgvW(GetCommandLineW(), &count);
     std::string path;
     if (arguments && count > 1) {
-        const int size = WideCharToMultiByte(CP_ACP, 0, arguments[1], -1, nullptr, 0, nullptr, nullptr);
+        const int size = WideCharToMultiByte(CP_UTF8, 0, arguments[1], -1, nullptr, 0, nullptr, nullptr);
         if (size > 1) {
             path.resize(static_cast<std::size_t>(size));
-            WideCharToMultiByte(CP_ACP, 0, arguments[1], -1, path.data(), size, nullptr, nullptr);
+            WideCharToMultiByte(CP_UTF8, 0, arguments[1], -1, path.data(), size, nullptr, nullptr);
             path.resize(static_cast<std::size_t>(size - 1));
         }
     }

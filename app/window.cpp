@@ -199,12 +199,23 @@ void onLeftButtonUp(HWND window, LPARAM lParam) {
     if (pickerActive()) pickerButtonUp(window, shell.dropperCursor, lParam, shell.picture, shell.scroll);
 }
 
+// A UTF-8 name as the window's code-page-932 texts can show it: a character
+// that code page cannot spell becomes a stand-in.
+std::string cp932Name(const std::string& name) {
+    const std::wstring wide = widePath(name.c_str());
+    const int length = WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, nullptr, 0, "?", nullptr);
+    std::string text(static_cast<std::size_t>(std::max(length, 1)), '\0');
+    WideCharToMultiByte(932, WC_NO_BEST_FIT_CHARS, wide.c_str(), -1, text.data(), length, "?", nullptr);
+    text.resize(text.size() - 1);
+    return text;
+}
+
 // One box for what an Open or a Save could not do: the sentence for it, then the
 // file's name and the reason (if any) on a line of their own.
 void showBox(HWND window, const char* sentence, const std::string& path, const std::string& why) {
     std::string name = path;
-    name.resize(stripDirectory(name.data()));
-    const std::string text = std::string(sentence) + "\r\n" + name + (why.empty() ? "" : ": " + why);
+    name.resize(stripDirectory(name.data(), utf8WindowsPaths));
+    const std::string text = std::string(sentence) + "\r\n" + cp932Name(name) + (why.empty() ? "" : ": " + why);
     MessageBoxA(window, text.c_str(), texts::appTitle, MB_OK | MB_ICONWARNING);
 }
 
@@ -219,10 +230,10 @@ const char* loadFailureText(LoadFailure failure) {
 }
 
 void onDropFiles(HWND window, HDROP drop) {
-    std::string path(DragQueryFileA(drop, 0, nullptr, 0), '\0');
-    if (!path.empty()) DragQueryFileA(drop, 0, path.data(), static_cast<UINT>(path.size() + 1));
+    std::wstring path(DragQueryFileW(drop, 0, nullptr, 0), L'\0');
+    if (!path.empty()) DragQueryFileW(drop, 0, path.data(), static_cast<UINT>(path.size() + 1));
     DragFinish(drop);
-    if (!path.empty()) openFileByName(window, path);
+    if (!path.empty()) openFileByName(window, utf8FromWide(path.c_str()));
 }
 
 void onOpen(HWND window) {
@@ -233,11 +244,11 @@ void onOpen(HWND window) {
 void onSave(HWND window) {
     // Without a picture there is nothing to write, so no dialog either.
     if (!pictureLoaded()) return;
-    char path[pathBufferSize];
+    std::string path;
     if (!chooseSaveFile(shell.proposal, path, window)) return;
     // The overwrite question does not ask about a read-only file, and the
     // system may replace one anyway: refuse it, as the converter does.
-    const DWORD attributes = GetFileAttributesA(path);
+    const DWORD attributes = GetFileAttributesW(widePath(path.c_str()).c_str());
     // A colour kept from another picture that this one lacks would make
     // whatever the nearest table entry is transparent: save without.
     const TransparentColour colour = shell.transparentColour;
@@ -246,7 +257,7 @@ void onSave(HWND window) {
     std::string why;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         showBox(window, texts::cannotWriteText, path, "the file is read-only");
-    else if (!writeGif(shell.picture, path, transparent ? 1 : 0, shell.transparentColour, &why))
+    else if (!writeGif(shell.picture, path.c_str(), transparent ? 1 : 0, shell.transparentColour, &why))
         showBox(window, texts::cannotWriteText, path, why);
     else if (shell.transparentGif == 1 && !transparent)
         showBox(window, texts::colourAbsentText, path, "");
@@ -295,7 +306,7 @@ std::pair<std::size_t, std::size_t> archivePlace(const Picture& picture) {
 // archive's item carries its number, as the converter numbers them.
 void nameLoadedPicture(std::string& name) {
     std::string base = shell.picture.path;
-    base.resize(cutExtension(base.data()));
+    base.resize(cutExtension(base.data(), utf8WindowsPaths));
     shell.proposal = base + ".gif";
     if (shell.picture.fileType != FileType::archive) return;
     const auto [number, count] = archivePlace(shell.picture);
@@ -357,13 +368,13 @@ void loadChosenPicture(HWND window, const std::string& path, FileType fileType) 
     if (loaded) shell.paletteHandle = createPicturePalette(shell.picture);
     // The title names the chosen file even when it could not be read.
     std::string name = shell.picture.path;
-    name.resize(stripDirectory(name.data()));
+    name.resize(stripDirectory(name.data(), utf8WindowsPaths));
     shell.proposal.clear();
     if (loaded) {
         shell.shownPath = shell.picture.path;
         nameLoadedPicture(name);
     }
-    formatTitle(shell.title, name.c_str());
+    formatTitle(shell.title, cp932Name(name).c_str());
     enableSave(window);
     SetWindowTextA(window, shell.title);
     // A new picture starts at its top-left corner.

@@ -10,12 +10,15 @@
 
 #include <cstring>
 #include <cwchar>
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "app/dialogs.h"
 #include "app/texts.h"
 #include "app/window.h"
+#include "gif/writer.h"
 #include "image/byte_reader.h"
 #include "res/resource.h"
 #include "tests/support/bmp_builder.h"
@@ -235,22 +238,40 @@ TEST(MainWindow, PlacesTheBandPicksOnlyInsideAPictureAndTitlesOpens) {
     UpdateWindow(window);
     EXPECT_EQ(shownColour(window, client.right - 1, client.bottom - 1), RGB(10, 245, 5)) << "scrolled a line up";
 
-    // 表示.bmp: the second byte of 表 is 0x5C, a backslash only where the
-    // system's code page has no double-byte characters.
-    const std::string name = "\x95\x5C\x8E\xA6.bmp";
-    loadChosenPicture(window, "Z:\\no-such-folder\\" + name, FileType::bitmap);
-    EXPECT_EQ(windowText(window), texts::titlePrefix + (IsDBCSLeadByte(0x95) ? name : name.substr(2)) + "]");
+    // Paths are UTF-8; the title spells the name in code page 932, where the
+    // second byte of 表 is 0x5C, and a character it lacks as a stand-in.
+    loadChosenPicture(window, "Z:\\no-such-folder\\\xE8\xA1\xA8\xE7\xA4\xBA.bmp", FileType::bitmap);  // 表示.bmp
+    EXPECT_EQ(windowText(window), texts::titlePrefix + std::string("\x95\x5C\x8E\xA6.bmp]"));
     // An odd name: the pair that would end at the limit is left out whole.
     std::string path = "Z:\\a";
-    while (path.size() < 253) path += "\x95\x5C";
+    for (int i = 0; i < 125; ++i) path += "\xE8\xA1\xA8";
     loadChosenPicture(window, path, FileType::bitmap);
     const std::string title = windowText(window);
-    if (IsDBCSLeadByte(0x95)) {
-        EXPECT_EQ(title.size(), 254u);
-        EXPECT_EQ(title.substr(title.size() - 3), "\x95\x5C]");
-    } else {
-        EXPECT_EQ(title, std::string(texts::titlePrefix) + "]") << "the name ends at its last backslash";
-    }
+    EXPECT_EQ(title.size(), 254u);
+    EXPECT_EQ(title.substr(title.size() - 3), "\x95\x5C]");
+
+    // Files named outside code page 932 open and save by their own names:
+    // café.bmp beside cafe.bmp, saved as a Korean name.
+    const std::filesystem::path folder = std::filesystem::temp_directory_path();
+    const std::filesystem::path cafe = folder / std::filesystem::path(u8"quolb-caf\u00E9.bmp");
+    const std::filesystem::path plain = folder / "quolb-cafe.bmp";
+    const std::filesystem::path korean = folder / std::filesystem::path(u8"quolb-\uD55C\uAE00.gif");
+    std::ofstream(cafe, std::ios::binary).write(reinterpret_cast<const char*>(bitmap.bytes().data()),
+                                               static_cast<std::streamsize>(bitmap.bytes().size()));
+    std::ofstream(plain, std::ios::binary).write("not a picture", 13);
+    const std::u8string cafePath = cafe.u8string();
+    boxTexts.clear();
+    loadChosenPicture(window, std::string(cafePath.begin(), cafePath.end()), FileType::bitmap);
+    EXPECT_TRUE(boxTexts.empty()) << "café.bmp, not cafe.bmp, was read";
+    EXPECT_EQ(windowText(window), texts::titlePrefix + std::string("quolb-caf?.bmp]"));
+    Picture picture;
+    picture.path = std::string(cafePath.begin(), cafePath.end());
+    picture.fileType = FileType::bitmap;
+    ASSERT_EQ(loadPicture(picture), 1);
+    const std::u8string koreanPath = korean.u8string();
+    EXPECT_EQ(writeGif(picture, std::string(koreanPath.begin(), koreanPath.end()).c_str(), 0, {}), 1);
+    EXPECT_TRUE(std::filesystem::exists(korean));
+    for (const auto& made : {cafe, plain, korean}) std::filesystem::remove(made);
 }
 
 // The filter texts become the lists the common dialogs take; a double-byte

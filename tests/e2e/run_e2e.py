@@ -320,7 +320,7 @@ class App:
         self.dialog_gone(box)
         return result.stdout.decode("utf-8", errors="replace")
 
-    def open_file(self, path, filter_steps=0, keys=("alt+f", "o"), box=False):
+    def open_file(self, path, filter_steps=0, keys=("alt+f", "o"), box=False, shown_as=None):
         before = self.title()
         self.desktop.focus(self.window)
         self.desktop.keys(*keys)
@@ -332,7 +332,7 @@ class App:
         self.desktop.keys("Return")
         self.dialog_gone(dialog)
         text = self.message_box() if box else None
-        title = self.wait_title(os.path.basename(path))
+        title = self.wait_title(shown_as or os.path.basename(path))
         log("opened %s; title %r (was %r)" % (os.path.basename(path), title, before))
         return text
 
@@ -494,6 +494,15 @@ def session(desktop, exe, work, screenshot):
     text = app.open_file(broken, box=True)
     expect_box(text, "画像のデータが壊れています。", "broken.bmp", "colour table runs past the end of the file")
     expect_colour(app, 20, 40, (128, 128, 128), "the empty view")
+
+    # A name outside code page 932: café.bmp, not cafe.bmp beside it, opens,
+    # titled with a stand-in for the é.
+    cafe = os.path.join(work, "café.bmp")
+    shutil.copy(bmp, cafe)
+    with open(os.path.join(work, "cafe.bmp"), "wb") as out:
+        out.write(b"not a picture")
+    app.open_file(cafe, shown_as="caf?.bmp")
+    expect_colour(app, 60, 23 + 84, table[rows[84][60]], "café.bmp's pixel 60,84")
 
     # A TIM picture opened through the first (bitmap) entry is read as what
     # its bytes say.
