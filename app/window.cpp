@@ -66,7 +66,8 @@ HWND createChild(HWND parent, const char* className, const char* text, DWORD sty
 
 // 保存 is offered only while there is a picture to save.
 void enableSave(HWND window) {
-    EnableMenuItem(GetMenu(window), IDM_SAVE, static_cast<UINT>(MF_BYCOMMAND | (pictureLoaded() ? MF_ENABLED : MF_GRAYED)));
+    const UINT state = pictureLoaded() ? MF_ENABLED : MF_GRAYED;
+    EnableMenuItem(GetMenu(window), IDM_SAVE, MF_BYCOMMAND | state);
 }
 
 void onCreate(HWND window) {
@@ -210,8 +211,8 @@ std::string cp932Name(const std::string& name) {
     return text;
 }
 
-// One box for what an Open or a Save could not do: the sentence for it, then the
-// file's name and the reason (if any) on a line of their own.
+// One box for what an Open or a Save has to tell: the sentence for it, then
+// the file's name and the reason (if any) on a line of their own.
 void showBox(HWND window, const char* sentence, const std::string& path, const std::string& why) {
     std::string name = path;
     name.resize(stripDirectory(name.data(), utf8WindowsPaths));
@@ -246,14 +247,14 @@ void onSave(HWND window) {
     if (!pictureLoaded()) return;
     std::string path;
     if (!chooseSaveFile(shell.proposal, path, window)) return;
-    // The overwrite question does not ask about a read-only file, and the
-    // system may replace one anyway: refuse it, as the converter does.
-    const DWORD attributes = GetFileAttributesW(widePath(path.c_str()).c_str());
     // A colour kept from another picture that this one lacks would make
     // whatever the nearest table entry is transparent: save without.
     const TransparentColour colour = shell.transparentColour;
     const bool transparent =
         shell.transparentGif == 1 && pictureHasColour(shell.picture, {colour.red, colour.green, colour.blue, 0});
+    // The overwrite question does not ask about a read-only file, and the
+    // system may replace one anyway: refuse it, as the converter does.
+    const DWORD attributes = GetFileAttributesW(widePath(path.c_str()).c_str());
     std::string why;
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
         showBox(window, texts::cannotWriteText, path, "the file is read-only");

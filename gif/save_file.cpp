@@ -83,7 +83,8 @@ bool replaceFile(const std::string& from, const std::string& to) {
 #ifdef _WIN32
     constexpr unsigned long replaceExisting = 0x1;  // MOVEFILE_REPLACE_EXISTING
     constexpr unsigned long writeThrough = 0x8;     // MOVEFILE_WRITE_THROUGH
-    return MoveFileExW(widePath(from.c_str()).c_str(), widePath(to.c_str()).c_str(), replaceExisting | writeThrough) != 0;
+    return MoveFileExW(widePath(from.c_str()).c_str(), widePath(to.c_str()).c_str(),
+                       replaceExisting | writeThrough) != 0;
 #else
     return std::rename(from.c_str(), to.c_str()) == 0;
 #endif

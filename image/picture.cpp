@@ -168,8 +168,8 @@ int fail(std::string* why, std::string reason) {
 
 FileType fileTypeFromBytes(std::span<const std::uint8_t> head) {
     const auto startsWith = [head](std::string_view mark) {
-        return head.size() >= mark.size() && std::equal(mark.begin(), mark.end(), head.begin(),
-                                                         [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; });
+        const auto same = [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; };
+        return head.size() >= mark.size() && std::equal(mark.begin(), mark.end(), head.begin(), same);
     };
     if (startsWith("BM")) return FileType::bitmap;
     if (startsWith(std::string_view("\x10\0\0\0", 4))) return FileType::tim;

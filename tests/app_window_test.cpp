@@ -131,7 +131,9 @@ TEST(MainWindow, PlacesTheBandPicksOnlyInsideAPictureAndTitlesOpens) {
     GetClientRect(window, &smallest);
     EXPECT_GE(smallest.right, 213);
     SetWindowPos(window, nullptr, 0, 0, 520, 380, SWP_NOMOVE | SWP_NOZORDER);
-    const auto saveGreyed = [window] { return (GetMenuState(GetMenu(window), IDM_SAVE, MF_BYCOMMAND) & MF_GRAYED) != 0; };
+    const auto saveGreyed = [window] {
+        return (GetMenuState(GetMenu(window), IDM_SAVE, MF_BYCOMMAND) & MF_GRAYED) != 0;
+    };
     EXPECT_TRUE(saveGreyed());
     command(IDM_SAVE);
     EXPECT_EQ(dialogsStopped, 0) << "save before any picture does nothing";
@@ -212,7 +214,8 @@ TEST(MainWindow, PlacesTheBandPicksOnlyInsideAPictureAndTitlesOpens) {
     dropFile(window, timFile.path());
     UpdateWindow(window);
     EXPECT_TRUE(boxTexts.empty());
-    EXPECT_EQ(windowText(window), texts::titlePrefix + timFile.path().substr(timFile.path().find_last_of("\\/") + 1) + "]");
+    const std::string timName = timFile.path().substr(timFile.path().find_last_of("\\/") + 1);
+    EXPECT_EQ(windowText(window), texts::titlePrefix + timName + "]");
     const std::uint16_t first = static_cast<std::uint16_t>(tim.clut[tim.pixels[0]]);
     EXPECT_EQ(shownColour(window, 0, 23), RGB((first & 31) * 255 / 31, (first >> 5 & 31) * 255 / 31,
                                              (first >> 10 & 31) * 255 / 31));

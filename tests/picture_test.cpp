@@ -30,8 +30,9 @@ TEST(LoadPicture, MissingFileLeavesTheRecordAsItWas) {
 // The first bytes decide when the chosen type's loader refuses a file that
 // plainly says what it is; otherwise the refusal says of which kind it was.
 TEST(LoadPicture, FallsBackOnTheBytesAndTellsTheKindOfFailure) {
-    const std::vector<std::uint8_t> bitmap = test::BmpBuilder{.width = 3, .height = 2, .bitCount = 8, .table = std::vector<std::uint8_t>(1024),
-                                                                   .pixels = std::vector<std::uint8_t>(8)}.bytes();
+    const std::vector<std::uint8_t> bitmap = test::BmpBuilder{.width = 3, .height = 2, .bitCount = 8,
+                                                              .table = std::vector<std::uint8_t>(1024),
+                                                              .pixels = std::vector<std::uint8_t>(8)}.bytes();
     const std::vector<std::uint8_t> tim = test::timFile(test::patternTim(8, 2, 3));
     std::vector<std::uint8_t> cutBitmap = bitmap;
     cutBitmap.resize(30);
