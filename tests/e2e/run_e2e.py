@@ -662,7 +662,11 @@ def main():
     env["WINEDEBUG"] = "-all"
     xvfb, env["DISPLAY"] = start_xvfb(env)
     desktop = Desktop(env)
-    work = tempfile.mkdtemp(prefix="quolb-e2e-")
+    # Only letters, digits and a dash in the folder's name: every path the
+    # test types into a dialog starts with it.
+    work = os.path.join(tempfile.gettempdir(), "quolb-e2e-%d" % os.getpid())
+    shutil.rmtree(work, ignore_errors=True)
+    os.makedirs(work)
     screenshot = os.path.abspath(args.screenshot) if args.screenshot else None
     try:
         shutil.copy(os.path.join(args.source_dir, "samples", "sample.bmp"), work)
