@@ -21,6 +21,7 @@
 #include "gif/writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -254,28 +255,18 @@ void writeImageData(const Picture& picture, const PixelLayout& layout, const Nea
 
 }  // namespace
 
-int writeGif(const Picture& picture, const char* path, int transparentGif, TransparentColour transparentColour,
-             std::string* why, [[maybe_unused]] const GifOptions& options) {
-    PixelLayout layout;
-    if (!checkPicture(picture, layout, why)) return 0;
-    if (!path || !*path) return fail(why, "no file name to save to");
+namespace {
 
+// The whole GIF into an open stream; true when every write succeeded.
+bool writeGifData(const Picture& picture, const PixelLayout& layout, std::FILE* file, int transparentGif,
+                  TransparentColour transparentColour) {
     const ColourTable table = buildColourTable(picture);
     NearestColour nearest;
     if (layout.bitCount > 8) nearest.build(picture, table);
     const auto head = buildHead(picture, table, transparentGif, transparentIndex(table, transparentColour));
 
-    // A new file beside the target replaces it only once complete, so a
-    // failed save leaves the old file whole. Devices and pipes are written
-    // in place: there is nothing to keep and they must not be replaced.
-    const std::string target = path;
-    const bool inPlace = isSpecialFile(target);
-    std::string tempPath;
-    FilePtr file = inPlace ? openFile(path, "wb") : createFileBeside(target, tempPath);
-    if (!file) return fail(why, "cannot create the GIF file");
-
     GifSink sink;
-    sink.file = file.get();
+    sink.file = file;
     std::setvbuf(sink.file, nullptr, _IONBF, 0);  // the sink already writes in large pieces
     bool written = true;
     try {
@@ -287,16 +278,29 @@ int writeGif(const Picture& picture, const char* path, int transparentGif, Trans
     } catch (const std::bad_alloc&) {
         written = false;
     }
-    written = written && sinkFlush(sink) && std::fflush(file.get()) == 0;
-    const bool closed = std::fclose(file.release()) == 0;
-    if (!written || !closed) {
-        if (!inPlace) std::remove(tempPath.c_str());
-        return fail(why, "disk full or write error while writing the GIF");
-    }
-    if (!inPlace && !replaceFile(tempPath, target)) {
-        std::remove(tempPath.c_str());
-        return fail(why, "cannot replace the GIF file");
-    }
+    return written && sinkFlush(sink) && std::fflush(file) == 0;
+}
+
+}  // namespace
+
+int writeGif(const Picture& picture, const char* path, int transparentGif, TransparentColour transparentColour,
+             std::string* why, [[maybe_unused]] const GifOptions& options) {
+    PixelLayout layout;
+    if (!checkPicture(picture, layout, why)) return 0;
+    if (!path || !*path) return fail(why, "no file name to save to");
+    // See gif/save_file.h for how the new file takes the old one's place.
+    SaveTarget save;
+    if (!beginSave(path, save, why)) return 0;
+    const bool written = writeGifData(picture, layout, save.file.get(), transparentGif, transparentColour);
+    return finishSave(save, written, why);
+}
+
+int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif,
+                     TransparentColour transparentColour, std::string* why, [[maybe_unused]] const GifOptions& options) {
+    PixelLayout layout;
+    if (!checkPicture(picture, layout, why)) return 0;
+    if (!writeGifData(picture, layout, file, transparentGif, transparentColour))
+        return fail(why, "write error while writing the GIF: " + systemReason(errno));
     return 1;
 }
 

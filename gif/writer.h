@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "image/picture.h"
@@ -26,5 +27,11 @@ struct GifOptions {
 int writeGif(const Picture& picture, const char* path, int transparentGif,
              TransparentColour transparentColour, std::string* why = nullptr,
              const GifOptions& options = {});
+
+// Writes the same GIF into an open binary stream (standard output), which it
+// leaves open. Returns 1 when every write succeeded.
+int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif,
+                     TransparentColour transparentColour, std::string* why = nullptr,
+                     const GifOptions& options = {});
 
 }  // namespace quolb

@@ -35,7 +35,9 @@ TEST(CliNaming, CutsOnlyTheFileNamesExtension) {
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace quolb {
@@ -67,7 +69,8 @@ struct Cli : ::testing::Test {
     void SetUp() override { fs::create_directories(dir); }
     void TearDown() override { fs::remove_all(dir); }
 
-    void run(const std::vector<std::string>& args) {  // no argument holds a quote
+    // `as` runs the converter under another user (a command prefix), natively only.
+    void run(const std::vector<std::string>& args, [[maybe_unused]] const std::string& as = "") {  // no argument holds a quote
 #ifdef _WIN32
         std::string command = "\"" QUOLB_GIF_EXE "\"";
         for (const auto& arg : args) command += " \"" + arg + "\"";
@@ -96,7 +99,7 @@ struct Cli : ::testing::Test {
         CloseHandle(errFile);
         status = static_cast<int>(code);
 #else
-        std::string command = "cd '" + dir.string() + "' && " QUOLB_GIF_EXE;
+        std::string command = "cd '" + dir.string() + "' && " + as + " " QUOLB_GIF_EXE;
         for (const auto& arg : args) command += " '" + arg + "'";
         command += " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
         const int result = std::system(command.c_str());
@@ -226,6 +229,86 @@ TEST_F(Cli, ArchivesListAndSplitByItem) {
     EXPECT_NE(err.find("quolb-gif: " + input + ": item 2: "), std::string::npos) << err;
     EXPECT_TRUE(fs::exists(dir / "out-001.gif") && fs::exists(dir / "out-003.gif"));
     EXPECT_FALSE(fs::exists(dir / "out-002.gif"));
+}
+
+bool isGif(const std::string& bytes) { return bytes.rfind("GIF89a", 0) == 0 && bytes.back() == 0x3B; }
+
+// The GIF goes to the file the name leads to, by every name it has: through
+// links (a dangling one gets its target), through an open descriptor
+// (never replacing the name itself), into every hard link, with the old
+// mode; a file nobody may write is refused and stays as it was.
+TEST_F(Cli, WritesTheFileTheNameLeadsTo) {
+    write("cat.bmp");
+    const Bytes old(100, 'B');
+    fs::create_symlink("/proc/self/fd/1", dir / "stdout-link");
+    write("real.gif", old);
+    fs::create_symlink("real.gif", dir / "link.gif");
+    fs::create_symlink("made.gif", dir / "dangling.gif");
+    write("one.gif", old);
+    fs::create_hard_link(dir / "one.gif", dir / "two.gif");
+    write("shared.gif", old);
+    fs::permissions(dir / "shared.gif", fs::perms(0604));
+    const struct {
+        std::string output, receiver;  // receiver "out": the converter's standard output
+    } cases[] = {{"stdout-link", "out"}, {"link.gif", "real.gif"}, {"dangling.gif", "made.gif"},
+                 {"one.gif", "two.gif"}, {"shared.gif", "shared.gif"}};
+    for (const auto& c : cases) {
+        run({"-q", "-o", c.output, "cat.bmp"});
+        EXPECT_EQ(status, 0) << c.output << ": " << err;
+        EXPECT_TRUE(isGif(readText(dir / c.receiver))) << c.output;
+    }
+    for (const char* link : {"stdout-link", "link.gif", "dangling.gif"}) EXPECT_TRUE(fs::is_symlink(dir / link)) << link;
+    EXPECT_TRUE(fs::equivalent(dir / "one.gif", dir / "two.gif"));
+    EXPECT_EQ(fs::status(dir / "shared.gif").permissions(), fs::perms(0604));
+
+    write("locked.gif", old);
+    fs::permissions(dir / "locked.gif", fs::perms(0444));  // refused even for the administrator
+    fs::create_symlink("no/such/folder.gif", dir / "nowhere.gif");
+    for (const auto& [output, reason] : {std::pair{"locked.gif", "cannot replace the file: permission denied"},
+                                         std::pair{"nowhere.gif", "cannot create the file: no such file"}}) {
+        run({"-q", "-o", output, "cat.bmp"});
+        EXPECT_EQ(status, 1) << output;
+        EXPECT_NE(err.find(std::string(output) + ": " + reason), std::string::npos) << err;
+    }
+    EXPECT_EQ(readText(dir / "locked.gif"), std::string(100, 'B'));
+    for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".quolb")) << entry.path();
+}
+
+// Owner and group stay: the administrator replacing another user's file
+// hands it back, and a user replacing a file they may write but do not own
+// writes it in place. A user may not replace what only its owner may write.
+TEST_F(Cli, KeepsOwnerAndGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to create files of two users";
+    fs::permissions(dir, fs::perms::all);
+    write("cat.bmp");
+    const auto ownedBy = [&](const char* name, uid_t uid, gid_t gid, fs::perms mode) {
+        write(name, Bytes(100, 'B'));
+        ASSERT_EQ(::chown((dir / name).c_str(), uid, gid), 0);
+        fs::permissions(dir / name, mode);
+    };
+    const auto owner = [&](const char* name) {
+        struct stat info {};
+        ::stat((dir / name).c_str(), &info);
+        return std::pair(info.st_uid, info.st_gid);
+    };
+    ownedBy("theirs.gif", 65534, 65534, fs::perms(0640));
+    run({"-q", "-o", "theirs.gif", "cat.bmp"});
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(owner("theirs.gif"), std::pair(65534u, 65534u));
+    EXPECT_EQ(fs::status(dir / "theirs.gif").permissions(), fs::perms(0640));
+
+    const std::string nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    ownedBy("roots.gif", 0, 0, fs::perms(0666));
+    run({"-q", "-o", "roots.gif", "cat.bmp"}, nobody);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(owner("roots.gif"), std::pair(0u, 0u));
+    EXPECT_TRUE(isGif(readText(dir / "roots.gif")));
+    ownedBy("private.gif", 0, 0, fs::perms(0644));
+    run({"-q", "-o", "private.gif", "cat.bmp"}, nobody);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("private.gif: cannot replace the file: permission denied"), std::string::npos) << err;
+    EXPECT_EQ(readText(dir / "private.gif"), std::string(100, 'B'));
 }
 
 #endif  // the runs above that need POSIX names or a POSIX shell
