@@ -13,7 +13,9 @@ struct Arguments {
     std::string output;       // given with -o
     std::string type;         // given with -t
     std::string transparent;  // given with --transparent
+    std::string outputDir;    // given with --output-dir
     bool hasOutput = false;
+    bool hasOutputDir = false;
     bool hasType = false;
     bool hasTransparent = false;
     bool hasItem = false;

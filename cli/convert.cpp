@@ -6,14 +6,20 @@
 #include <cstring>
 #include <vector>
 
+#include <filesystem>
+
 #include "image/archive.h"
 #include "image/file_io.h"
+#include "image/loaders.h"
+#include "gif/save_file.h"
 #include "cli/naming.h"
 
 #ifdef _WIN32
 #include <windows.h>
+#include <io.h>
 #else
 #include <sys/stat.h>
+#include <unistd.h>
 #endif
 
 namespace quolb {
@@ -23,15 +29,7 @@ namespace {
 void report(const std::string& path, const std::string& reason) {
     // A picture refused for its size can still be converted on purpose.
     const char* hint = reason.find("more than the limit of") != std::string::npos ? " (see --max-pixels)" : "";
-    std::fprintf(stderr, "quolb-gif: %s: %s%s\n", path.c_str(), reason.c_str(), hint);
-}
-
-// The system's words for why a file will not open ("no such file or
-// directory"), lower-cased to read like our own reasons.
-std::string openFailure(int error) {
-    std::string text = std::strerror(error);
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
+    std::fprintf(stderr, "quolb-gif: %s: %s%s\n", printableName(path).c_str(), reason.c_str(), hint);
 }
 
 #ifdef _WIN32
@@ -52,21 +50,6 @@ bool fileIdentity(const std::string& path, FileIdentity& identity) {
     return ok;
 }
 #endif
-
-// Writing the GIF over the file it was read from would lose the input. The
-// file system decides whether two names are one file, not their spelling.
-bool sameFile(const std::string& a, const std::string& b) {
-    if (a == b) return true;
-#ifdef _WIN32
-    FileIdentity ia, ib;
-    return fileIdentity(a, ia) && fileIdentity(b, ib) && ia.volume == ib.volume && ia.high == ib.high &&
-           ia.low == ib.low;
-#else
-    struct stat sa {}, sb {};
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-#endif
-}
 
 std::string itemPrefix(int number) { return "item " + std::to_string(number) + ": "; }
 
@@ -91,19 +74,22 @@ bool finish(const Job& job, const Picture& picture, const std::string& output, c
         return true;
     }
     const std::string prefix = item ? itemPrefix(number) : std::string();
-    if (sameFile(job.input, output)) {
+    const bool toStandardOutput = isStandardStream(output);
+    if (!toStandardOutput && !isStandardStream(job.input) && sameFile(job.input, output)) {
         report(job.input, prefix + "the GIF would replace the input; name another with -o");
         return false;
     }
     if (job.progress) {
         const std::string which = item ? " item " + std::to_string(number) : std::string();
-        std::fprintf(stderr, "%s%s%s -> %s\n", job.progressPrefix.c_str(), job.input.c_str(), which.c_str(),
-                     output.c_str());
+        std::fprintf(stderr, "%s%s%s -> %s\n", job.progressPrefix.c_str(), printableName(job.input).c_str(),
+                     which.c_str(), printableName(output).c_str());
     }
     std::string why;
     const TransparentColour colour = job.transparent.value_or(TransparentColour{});
-    if (!writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why)) {
-        report(output, prefix + why);
+    const int written = toStandardOutput ? writeGifToStream(picture, stdout, job.transparent ? 1 : 0, colour, &why)
+                                         : writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why);
+    if (!written) {
+        report(toStandardOutput ? "standard output" : output, prefix + why);
         return false;
     }
     return true;
@@ -132,22 +118,37 @@ void printListLine(int number, const ArchiveItem& item, const ContainerInfo& inf
     std::fputs(line.c_str(), stdout);
 }
 
-bool runArchive(const Job& job) {
-    const FilePtr file = openFile(job.input.c_str(), "rb");
-    if (!file) {
-        report(job.input, openFailure(errno));
-        return false;
-    }
-    const std::int64_t length = measureFile(file.get());
-    if (length < 0) {
-        report(job.input, "cannot measure the file");
-        return false;
-    }
-    const std::vector<ArchiveItem> items = listArchiveItems(file.get(), length);
+// The length of the well-formed UTF-8 character at `at`, 0 if there is none
+// (stray continuation bytes, overlong forms, surrogates, past U+10FFFF).
+std::size_t utf8SequenceLength(const std::string& text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || at + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k)
+        if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 0;
+    const auto second = static_cast<unsigned char>(text[at + 1]);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second >= 0x90))
+        return 0;
+    return length;
+}
+
+// Where an --all run writes, checked once before anything is decoded.
+bool outputFolderExists(const std::string& output) {
+    const std::filesystem::path folder = std::filesystem::path(output).parent_path();
+    std::error_code error;
+    if (folder.empty() || std::filesystem::is_directory(folder, error)) return true;
+    report(output, "cannot create the file: " + systemReason(ENOENT));
+    return false;
+}
+
+bool runArchive(const Job& job, InputFile& in) {
+    const std::vector<ArchiveItem> items = listArchiveItems(in.file.get(), in.length);
     if (items.empty() && job.action != Action::list) {
         report(job.input, "the archive holds no item");
         return false;
     }
+    if (job.allItems && job.action == Action::convert && !outputFolderExists(job.output)) return false;
 
     bool ok = true;
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -160,7 +161,7 @@ bool runArchive(const Job& job) {
         picture.maxPixels = job.maxPixels;
         ContainerInfo info;
         std::string why;
-        const bool loaded = loadArchiveEntry(picture, file.get(), items[i], &info, &why) == 1;
+        const bool loaded = loadArchiveEntry(picture, in.file.get(), items[i], &info, &why) == 1;
         if (job.action == Action::list) {
             printListLine(number, items[i], info, picture, loaded, why);
             continue;
@@ -170,7 +171,7 @@ bool runArchive(const Job& job) {
             ok = false;
             continue;
         }
-        const std::string output = job.allItems ? itemOutput(job.output, number) : job.output;
+        const std::string output = job.allItems ? itemOutput(job.output, number, job.itemDigits) : job.output;
         ok = finish(job, picture, output, &items[i], number) && ok;
     }
     if (job.item > 0 && static_cast<std::size_t>(job.item) > items.size()) {
@@ -181,7 +182,133 @@ bool runArchive(const Job& job) {
     return ok;
 }
 
+int loadFromStream(Picture& picture, InputFile& in, std::string* why) {
+    int result = 0;
+    switch (picture.fileType) {
+    case FileType::bitmap: result = loadBitmap(picture, in.file.get(), in.length, why); break;
+    case FileType::tim: result = loadTimFile(picture, in.file.get(), in.length, why); break;
+    case FileType::container: result = loadContainerFile(picture, in.file.get(), in.length, why); break;
+    default: result = fail(why, "unknown file type"); break;
+    }
+    if (result == 1 && picture.dib.empty()) result = fail(why, "the file holds no picture");
+    if (result != 1) releasePicture(picture);
+    return result;
+}
+
+// Copies a stream that cannot seek into a temporary file that is removed
+// when closed (or, on POSIX, at once: nothing is left if the run is killed).
+FilePtr spool(std::FILE* from, std::string& why) {
+#ifdef _WIN32
+    wchar_t folder[MAX_PATH + 1];
+    static unsigned counter = 0;
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    const std::wstring name = std::wstring(folder, length) + L".quolb-in-" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(counter++) + L".tmp";
+    FilePtr file(length > 0 ? _wfopen(name.c_str(), L"w+bD") : nullptr);
+#else
+    FilePtr file(std::tmpfile());
+#endif
+    if (!file) {
+        why = "cannot create a temporary copy: " + systemReason(errno);
+        return nullptr;
+    }
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), from);
+        if (got > 0 && std::fwrite(buffer.data(), 1, got, file.get()) != got) {
+            why = "cannot keep a temporary copy: " + systemReason(errno);
+            return nullptr;
+        }
+        if (got < buffer.size()) break;
+    }
+    if (std::ferror(from)) {
+        why = "cannot read the file: " + systemReason(errno);
+        return nullptr;
+    }
+    return file;
+}
+
 }  // namespace
+
+std::string fileKey(const std::string& path) {
+#ifdef _WIN32
+    FileIdentity id;
+    if (fileIdentity(path, id))
+        return "#" + std::to_string(id.volume) + ":" + std::to_string(id.high) + ":" + std::to_string(id.low);
+#else
+    struct stat status {};
+    if (stat(path.c_str(), &status) == 0)
+        return "#" + std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+#endif
+    std::error_code error;
+    std::string resolved = std::filesystem::weakly_canonical(path, error).string();
+    if (error) resolved = path;
+#ifdef _WIN32
+    for (char& c : resolved)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+#endif
+    return "=" + resolved;
+}
+
+bool sameFile(const std::string& a, const std::string& b) { return a == b || fileKey(a) == fileKey(b); }
+
+bool openInput(const std::string& input, InputFile& opened, std::string& why) {
+    std::FILE* stream = nullptr;
+    if (isStandardStream(input)) {
+#ifdef _WIN32
+        _setmode(_fileno(stdin), 0x8000);  // _O_BINARY
+#endif
+        stream = stdin;
+    } else {
+        opened.file = openFile(input.c_str(), "rb");
+        if (!opened.file) {
+            why = "cannot read the file: " + systemReason(errno);
+            return false;
+        }
+        stream = opened.file.get();
+    }
+    opened.length = isStandardStream(input) ? -1 : measureFile(stream);
+    if (opened.length >= 0) return true;
+    FilePtr copy = spool(stream, why);
+    if (!copy) return false;
+    opened.file = std::move(copy);
+    opened.length = measureFile(opened.file.get());
+    if (opened.length < 0) {
+        why = "cannot measure the file";
+        return false;
+    }
+    return true;
+}
+
+FileType fileTypeFromContent(std::FILE* file) {
+    unsigned char head[4] = {};
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    seekTo(file, 0);
+    if (got >= 2 && head[0] == 'B' && head[1] == 'M') return FileType::bitmap;
+    if (got == 4 && head[0] == 0x10 && head[1] == 0 && head[2] == 0 && head[3] == 0) return FileType::tim;
+    return FileType::none;
+}
+
+int countArchiveItems(InputFile& archive) {
+    const auto count = static_cast<int>(listArchiveItems(archive.file.get(), archive.length).size());
+    seekTo(archive.file.get(), 0);
+    return count;
+}
+
+std::string printableName(const std::string& name) {
+    std::string out;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+            out += escape;
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
 
 std::string jsonString(const std::string& text) {
     std::string utf8 = text;
@@ -197,40 +324,51 @@ std::string jsonString(const std::string& text) {
     }
 #endif
     std::string out = "\"";
-    for (const char c : utf8) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte == '"' || byte == '\\') {
             out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
+            out += utf8[i++];
+        } else if (byte < 0x20 || byte == 0x7F) {
             char escape[8];
             std::snprintf(escape, sizeof escape, "\\u%04x", byte);
             out += escape;
+            ++i;
+        } else if (byte < 0x80) {
+            out += utf8[i++];
         } else {
-            out += c;
+            const std::size_t length = utf8SequenceLength(utf8, i);
+            if (length == 0) {
+                out += "\\ufffd";  // a byte that starts no valid character
+                ++i;
+            } else {
+                out.append(utf8, i, length);
+                i += length;
+            }
         }
     }
     return out + "\"";
 }
 
 bool runJob(const Job& job) {
-    if (job.type == FileType::archive) return runArchive(job);
-    if (job.action == Action::list || job.allItems || job.item > 0) {
+    if (job.type != FileType::archive && (job.action == Action::list || job.allItems || job.item > 0)) {
         report(job.input, "--list, --all and --item need an archive (this is read as " +
                               std::string(fileTypeOption(job.type)) + ")");
         return false;
     }
-    // Open it once ourselves so a missing or unreadable file gets the system's reason.
-    if (!openFile(job.input.c_str(), "rb")) {
-        report(job.input, openFailure(errno));
+    InputFile own;
+    std::string why;
+    if (!job.opened && !openInput(job.input, own, why)) {
+        report(job.input, why);
         return false;
     }
+    InputFile& in = job.opened ? *job.opened : own;
+    if (job.type == FileType::archive) return runArchive(job, in);
     Picture picture;
     picture.path = job.input;
     picture.fileType = job.type;
     picture.maxPixels = job.maxPixels;
-    std::string why;
-    if (!loadPicture(picture, &why)) {
+    if (!loadFromStream(picture, in, &why)) {
         report(job.input, why);
         return false;
     }

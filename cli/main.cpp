@@ -1,15 +1,21 @@
 // quolb-gif: converts bitmaps, TIM pictures, compressed containers and
 // archive items to GIF89a files from the command line.
+#include <csignal>
 #include <cstdio>
+#include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "gif/save_file.h"
 #include "cli/arguments.h"
 #include "cli/convert.h"
 #include "cli/naming.h"
 
 #ifdef _WIN32
+#include <windows.h>
+#include <fcntl.h>
 #include <io.h>
 #define QUOLB_ISATTY(fd) _isatty(fd)
 #define QUOLB_FILENO(f) _fileno(f)
@@ -80,29 +86,66 @@ input converted, 1 when any failed (the others still convert), 2 for a usage
 error.
 )";
 
+// An interrupted run removes the GIF it was writing, then ends as the
+// interruption asks (on POSIX by the signal itself, so the caller sees it).
+#ifdef _WIN32
+BOOL WINAPI onConsoleEvent(DWORD) {
+    quolb::removeSaveInProgress();
+    return FALSE;  // the default handler ends the process
+}
+
+void catchInterruptions() { SetConsoleCtrlHandler(onConsoleEvent, TRUE); }
+#else
+extern "C" void onSignal(int signal) {
+    quolb::removeSaveInProgress();
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+}
+
+void catchInterruptions() {
+    struct sigaction action {};
+    action.sa_handler = onSignal;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+#endif
+
+// Standard output is a promise: a full disk or a closed pipe is a failure.
+int finishOutput(int status) {
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "quolb-gif: standard output: write error\n");
+        return status == 0 ? 1 : status;
+    }
+    return status;
+}
+
+int digitsOf(int number) {
+    int digits = 1;
+    for (; number >= 10; number /= 10) ++digits;
+    return digits;
+}
+
 int usageError(const std::string& message) {
     std::fprintf(stderr, "quolb-gif: %s\nTry 'quolb-gif --help' for more information.\n", message.c_str());
     return exitUsage;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int run(const quolb::Arguments& options) {
     using namespace quolb;
-    Arguments options;
-    std::string message;
-    switch (parseArguments(argc, argv, options, message)) {
-    case ParseOutcome::help: std::fputs(helpText, stdout); return 0;
-    case ParseOutcome::version: std::puts("quolb-gif " QUOLB_VERSION); return 0;
-    case ParseOutcome::usageError: return usageError(message);
-    case ParseOutcome::run: break;
-    }
-
+    namespace fs = std::filesystem;
+    if (options.hasOutput && options.output.empty())
+        return usageError("-o: give a file name, or - for standard output");
+    if (options.hasOutputDir && options.outputDir.empty()) return usageError("--output-dir: give a folder");
     if (options.hasItem && options.item < 1) return usageError("--item: items count from 1");
     if (options.hasMaxPixels && options.maxPixels < 0)
         return usageError("--max-pixels: give a number of pixels, or 0 for no limit");
     if (options.hasOutput && options.inputs.size() > 1)
         return usageError("-o names one GIF, but " + std::to_string(options.inputs.size()) + " inputs were given");
+    if (options.hasOutput && isStandardStream(options.output) && options.all)
+        return usageError("--all writes several GIFs, but standard output takes one");
+    int standardInputs = 0;
+    for (const std::string& input : options.inputs) standardInputs += isStandardStream(input) ? 1 : 0;
+    if (standardInputs > 1) return usageError("standard input (-) can be read only once");
 
     std::optional<TransparentColour> transparent;
     if (options.hasTransparent) {
@@ -118,20 +161,45 @@ int main(int argc, char** argv) {
         if (!forcedType)
             return usageError("--type: unknown type '" + options.type + "' (bmp, tim, container or archive)");
     }
-    // Settle every input's type before converting anything, so a usage
-    // mistake never leaves half the work done.
-    std::vector<Job> jobs;
     const Action action = options.list ? Action::list : options.info ? Action::info : Action::convert;
+    InputFile standardInput;
+    if (standardInputs > 0) {
+        std::string why;
+        if (!openInput("-", standardInput, why)) {
+            std::fprintf(stderr, "quolb-gif: standard input: %s\n", why.c_str());
+            return exitFailed;
+        }
+    }
+
+    // Settle every input's type and every output's name before converting
+    // anything, so a usage mistake never leaves half the work done.
+    std::vector<Job> jobs;
     const bool progress =
         !options.quiet && action == Action::convert && QUOLB_ISATTY(QUOLB_FILENO(stderr)) != 0;
     for (const std::string& input : options.inputs) {
         Job job;
         job.input = input;
-        job.type = forcedType ? *forcedType : fileTypeFromName(input.c_str());
+        const bool fromStandardInput = isStandardStream(input);
+        if (fromStandardInput) job.opened = &standardInput;
+        job.type = forcedType                ? *forcedType
+                   : fromStandardInput       ? fileTypeFromContent(standardInput.file.get())
+                                             : fileTypeFromName(input.c_str());
         if (job.type == FileType::none)
-            return usageError(input + ": the name does not tell the type (.bmp, .tim, .lzb or ending in pb); "
-                                      "give it with -t");
-        job.output = options.hasOutput ? options.output : defaultOutput(input);
+            return usageError(fromStandardInput
+                                  ? "standard input: its first bytes do not tell the type; give it with -t"
+                                  : printableName(input) +
+                                        ": the name does not tell the type (.bmp, .tim, .lzb or ending in pb); "
+                                        "give it with -t");
+        if (options.hasOutput) {
+            job.output = options.output;
+        } else if (fromStandardInput) {
+            if (action == Action::convert)
+                return usageError("standard input needs -o (a file name, or - for standard output)");
+        } else if (options.hasOutputDir) {
+            job.output = (fs::path(options.outputDir) / fs::path(defaultOutput(input)).filename()).string();
+        } else {
+            job.output = defaultOutput(input);
+        }
         job.action = action;
         job.transparent = transparent;
         job.item = options.item;
@@ -144,10 +212,73 @@ int main(int argc, char** argv) {
         jobs.push_back(std::move(job));
     }
 
+    if (action == Action::convert) {
+        // Every file the run would write, by identity, so that no GIF of
+        // this run lands on another of its GIFs or on any of its inputs.
+        std::map<std::string, const Job*> inputs;
+        for (const Job& job : jobs)
+            if (!isStandardStream(job.input)) inputs.emplace(fileKey(job.input), &job);
+        std::map<std::string, std::pair<const Job*, std::string>> outputs;
+        for (Job& job : jobs) {
+            std::vector<std::string> names;
+            if (job.allItems && job.type == FileType::archive) {
+                InputFile archive;
+                std::string why;
+                const int count = job.opened ? countArchiveItems(*job.opened)
+                                  : openInput(job.input, archive, why) ? countArchiveItems(archive) : 0;
+                job.itemDigits = std::max(3, digitsOf(count));
+                for (int number = 1; number <= count; ++number)
+                    names.push_back(itemOutput(job.output, number, job.itemDigits));
+            } else {
+                names.push_back(job.output);
+            }
+            for (const std::string& name : names) {
+                if (isStandardStream(name)) continue;
+                const std::string key = fileKey(name);
+                if (const auto input = inputs.find(key); input != inputs.end())
+                    return usageError(printableName(name) + ": the GIF would replace the input " +
+                                      printableName(input->second->input) + "; name another with -o");
+                const auto [other, fresh] = outputs.emplace(key, std::pair(&job, name));
+                if (!fresh)
+                    return usageError(printableName(other->second.first->input) + " and " +
+                                      printableName(job.input) + " would both be written to " +
+                                      printableName(name) + "; convert them apart or use -o");
+            }
+        }
+        if (options.hasOutputDir) {
+            std::error_code error;
+            fs::create_directories(options.outputDir, error);
+            if (error) {
+                std::fprintf(stderr, "quolb-gif: %s: cannot create the folder: %s\n",
+                             printableName(options.outputDir).c_str(), systemReason(error.value()).c_str());
+                return exitFailed;
+            }
+        }
+    }
+#ifdef _WIN32
+    if (options.hasOutput && isStandardStream(options.output)) _setmode(_fileno(stdout), _O_BINARY);
+#endif
+
     bool ok = true;
     for (const Job& job : jobs) {
-        if (action == Action::list && jobs.size() > 1) std::printf("%s:\n", job.input.c_str());
+        if (action == Action::list && jobs.size() > 1) std::printf("%s:\n", printableName(job.input).c_str());
         ok = runJob(job) && ok;
     }
     return ok ? 0 : exitFailed;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    using namespace quolb;
+    catchInterruptions();
+    Arguments options;
+    std::string message;
+    switch (parseArguments(argc, argv, options, message)) {
+    case ParseOutcome::help: std::fputs(helpText, stdout); return finishOutput(0);
+    case ParseOutcome::version: std::puts("quolb-gif " QUOLB_VERSION); return finishOutput(0);
+    case ParseOutcome::usageError: return usageError(message);
+    case ParseOutcome::run: break;
+    }
+    return finishOutput(run(options));
 }

@@ -69,8 +69,11 @@ std::size_t fileNameStart(const std::string& path) {
 }  // namespace
 
 std::optional<FileType> fileTypeFromOption(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     for (const TypeName& entry : typeNames)
-        if (entry.name == name) return entry.type;
+        if (entry.name == lower) return entry.type;
     return std::nullopt;
 }
 
@@ -115,9 +118,9 @@ std::string pathStem(const std::string& path) {
 
 std::string defaultOutput(const std::string& input) { return pathStem(input) + ".gif"; }
 
-std::string itemOutput(const std::string& output, int number) {
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "-%03d.gif", number);
+std::string itemOutput(const std::string& output, int number, int digits) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, "-%0*d.gif", digits, number);
     return pathStem(output) + suffix;
 }
 

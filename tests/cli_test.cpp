@@ -35,6 +35,7 @@ TEST(CliNaming, CutsOnlyTheFileNamesExtension) {
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <csignal>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -69,8 +70,9 @@ struct Cli : ::testing::Test {
     void SetUp() override { fs::create_directories(dir); }
     void TearDown() override { fs::remove_all(dir); }
 
-    // `as` runs the converter under another user (a command prefix), natively only.
-    void run(const std::vector<std::string>& args, [[maybe_unused]] const std::string& as = "") {  // no argument holds a quote
+    // `prefix` goes before the converter in the shell's command (another
+    // user, a pipe into it), natively only.
+    void run(const std::vector<std::string>& args, [[maybe_unused]] const std::string& prefix = "") {  // no argument holds a quote
 #ifdef _WIN32
         std::string command = "\"" QUOLB_GIF_EXE "\"";
         for (const auto& arg : args) command += " \"" + arg + "\"";
@@ -99,7 +101,7 @@ struct Cli : ::testing::Test {
         CloseHandle(errFile);
         status = static_cast<int>(code);
 #else
-        std::string command = "cd '" + dir.string() + "' && " + as + " " QUOLB_GIF_EXE;
+        std::string command = "cd '" + dir.string() + "' && " + prefix + " " QUOLB_GIF_EXE;
         for (const auto& arg : args) command += " '" + arg + "'";
         command += " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
         const int result = std::system(command.c_str());
@@ -131,7 +133,7 @@ TEST_F(Cli, NeverWritesOverItsInputByAnyName) {
     const std::string longName = write("a rather long picture name.bmp");
     ASSERT_GT(GetShortPathNameA(longName.c_str(), shortName, MAX_PATH), 0u);
     run({"-q", "-o", shortName, longName});
-    EXPECT_EQ(status, 1) << shortName;
+    EXPECT_EQ(status, 2) << shortName;
     EXPECT_NE(err.find("the GIF would replace the input"), std::string::npos) << err;
     EXPECT_EQ(readText(longName), original);
 #else
@@ -142,7 +144,7 @@ TEST_F(Cli, NeverWritesOverItsInputByAnyName) {
     spellings.push_back("link.bmp");
     for (const std::string& output : spellings) {
         run({"-q", "-o", output, "cat.bmp"});
-        EXPECT_EQ(status, 1) << output;
+        EXPECT_EQ(status, 2) << output;
         EXPECT_NE(err.find("the GIF would replace the input"), std::string::npos) << output << ": " << err;
     }
     EXPECT_EQ(readText(dir / "cat.bmp"), original);
@@ -177,6 +179,7 @@ TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
              {input, write("named.gif")},  // an ending the name rule does not know: nothing converts
              {"--item", "0", input},
              {"--all", "--item", "2", input},
+             {"-o", "", input},
          }) {
         run(args);
         EXPECT_EQ(status, 2) << err;
@@ -193,7 +196,7 @@ TEST_F(Cli, ConvertsEachInputBesideItAndReportsFailures) {
     const std::string longFolder = std::string(100, 'd') + "/" + std::string(100, 'd') + "/" + std::string(100, 'd');
     run({"-t", "bmp", "--transparent", "5,250,10", write("photos.old/cat"), missing, write(longFolder + "/x")});
     EXPECT_EQ(status, 1);
-    EXPECT_NE(err.find("quolb-gif: " + missing + ": no such file"), std::string::npos) << err;
+    EXPECT_NE(err.find("quolb-gif: " + missing + ": cannot read the file: no such file"), std::string::npos) << err;
     EXPECT_TRUE(fs::exists(dir / longFolder / "x.gif"));
     const std::string gif = readText(dir / "photos.old" / "cat.gif");
     ASSERT_GT(gif.size(), 787u) << err;
@@ -309,6 +312,141 @@ TEST_F(Cli, KeepsOwnerAndGroup) {
     EXPECT_EQ(status, 1);
     EXPECT_NE(err.find("private.gif: cannot replace the file: permission denied"), std::string::npos) << err;
     EXPECT_EQ(readText(dir / "private.gif"), std::string(100, 'B'));
+}
+
+// A run settles every output before converting anything: two inputs aiming
+// at one GIF, or a GIF landing on any input of the run, is a usage error
+// naming both, and nothing is written.
+TEST_F(Cli, BatchNeverWritesOverItsOwnFiles) {
+    write("sample.bmp");
+    write("sample.tim", test::timFile(test::patternTim(8, 2, 2)));
+    write("pic.dib");
+    write("pic.gif", Bytes(100, 'B'));
+    write("a/x.bmp");
+    write("b/x.bmp");
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"sample.bmp", "sample.tim"}, "sample.bmp and sample.tim would both be written to sample.gif"},
+        {{"-t", "bmp", "pic.dib", "pic.gif"}, "pic.gif: the GIF would replace the input pic.gif"},
+        {{"--output-dir", "gifs", "a/x.bmp", "b/x.bmp"}, "a/x.bmp and b/x.bmp would both be written to gifs/x.gif"},
+    };
+    for (const auto& c : cases) {
+        run(c.args);
+        EXPECT_EQ(status, 2) << err;
+        EXPECT_NE(err.find("quolb-gif: " + c.message), std::string::npos) << err;
+    }
+    EXPECT_FALSE(fs::exists(dir / "sample.gif") || fs::exists(dir / "gifs"));
+    EXPECT_EQ(readText(dir / "pic.gif"), std::string(100, 'B'));
+}
+
+// "-" is standard input or output; pipes and FIFOs read like files.
+TEST_F(Cli, ReadsAndWritesStandardStreamsAndPipes) {
+    write("cat.bmp");
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const struct {
+        std::string prefix;
+        std::vector<std::string> args;
+        std::string gif;  // where the GIF lands
+    } cases[] = {
+        {"cat cat.bmp |", {"-", "-o", "piped.gif"}, "piped.gif"},  // "BM" tells the type
+        {"cat cat.bmp |", {"-t", "bmp", "-", "-o", "-"}, "out"},
+        {"(cat cat.bmp > fifo &) &&", {"-t", "bmp", "fifo", "-o", "fifo.gif"}, "fifo.gif"},
+        {"", {"-o", "-", "cat.bmp"}, "out"},
+    };
+    for (const auto& c : cases) {
+        run(c.args, c.prefix);
+        EXPECT_EQ(status, 0) << c.prefix << ": " << err;
+        EXPECT_TRUE(isGif(readText(dir / c.gif))) << c.gif;
+    }
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-"}, {"-", "-o", "x.gif", "-t", "bmp", "-"}}) {
+        run(args, "cat cat.bmp |");
+        EXPECT_EQ(status, 2) << err;
+    }
+    run({"-", "-o", "x.gif"}, "echo text |");
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(err.find("standard input: its first bytes do not tell the type; give it with -t"), std::string::npos);
+}
+
+// --output-dir is created when missing; --all numbers items with as many
+// digits as the last needs, and a missing folder fails once, up front.
+TEST_F(Cli, OutputFoldersAndItemNumbers) {
+    write("a.bmp");
+    write("sub/b.bmp");
+    run({"-q", "--output-dir", "new/gifs", "a.bmp", "sub/b.bmp"});
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(fs::exists(dir / "new/gifs/a.gif") && fs::exists(dir / "new/gifs/b.gif"));
+
+    const Bytes item = test::timFormContainer(test::timFile(test::patternTim(8, 1, 1)), 0);
+    Bytes archive;
+    for (int i = 0; i < 1000; ++i) archive.insert(archive.end(), item.begin(), item.end());
+    write("pack.xpb", archive);
+    run({"--all", "-o", "missing/pack.gif", "pack.xpb"});
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(err, "quolb-gif: missing/pack.gif: cannot create the file: no such file or directory\n");
+    run({"--all", "pack.xpb"});
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(fs::exists(dir / "pack-0001.gif") && fs::exists(dir / "pack-1000.gif"));
+    EXPECT_EQ(itemOutput("pack.gif", 7, 4), "pack-0007.gif");
+}
+
+// Failed writes to standard output count; names reach messages and JSON
+// safely; the program speaks for its argument parser.
+TEST_F(Cli, KeepsItsOutputsClean) {
+    for (const char* args : {"--help", "--info cat.bmp"}) {
+        write("cat.bmp");
+        const int result = std::system(("cd '" + dir.string() + "' && " QUOLB_GIF_EXE " " + args + " >/dev/full 2>/dev/null").c_str());
+        EXPECT_TRUE(WIFEXITED(result) && WEXITSTATUS(result) == 1) << args;
+    }
+    write("caf\xe9.bmp");
+    run({"--info", "-t", "BMP", "caf\xe9.bmp"});
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(out.rfind("{\"path\": \"caf\\ufffd.bmp\"", 0), 0u) << out;
+    run({"-q", "line\x1b[2Jbreak.bmp"});
+    EXPECT_NE(err.find("quolb-gif: line\\x1b[2Jbreak.bmp: cannot read"), std::string::npos) << err;
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-o", "a.gif", "-o", "b.gif", "cat.bmp"}, "--output may be given only once"},
+        {{"--item", "x", "cat.bmp"}, "--item: 'x' is not a number"},
+        {{"--all", "--item", "2", "cat.bmp"}, "cannot be used together"},
+        {{}, "no input given"},
+    };
+    for (const auto& c : cases) {
+        run(c.args);
+        EXPECT_EQ(status, 2);
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    }
+}
+
+// An interrupted conversion removes its temporary file and ends by the
+// signal. A 1-bit picture of 13000 x 13000 pixels takes long enough to
+// write that the signal arrives while its temporary file is there.
+TEST_F(Cli, InterruptionLeavesNoTemporaryFile) {
+    test::BmpBuilder bitmap{.width = 13000, .height = 13000, .bitCount = 1, .masks = {}, .table = Bytes(8, 0xFF),
+                            .pixels = Bytes(1628 * 13000, 0x5A)};
+    write("big.bmp", bitmap.bytes());
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::chdir(dir.c_str()) == 0) ::execl(QUOLB_GIF_EXE, QUOLB_GIF_EXE, "-q", "big.bmp", nullptr);
+            ::_exit(127);
+        }
+        const auto tempExists = [&] {
+            for (const auto& entry : fs::directory_iterator(dir))
+                if (entry.path().filename().string().starts_with(".quolb")) return true;
+            return false;
+        };
+        int result = 0;
+        while (!tempExists() && ::waitpid(child, &result, WNOHANG) == 0) {}
+        ::kill(child, signal);
+        ::waitpid(child, &result, 0);
+        EXPECT_TRUE(WIFSIGNALED(result) && WTERMSIG(result) == signal) << "finished before the signal: " << result;
+        EXPECT_FALSE(tempExists());
+        EXPECT_FALSE(fs::exists(dir / "big.gif"));
+    }
 }
 
 #endif  // the runs above that need POSIX names or a POSIX shell
