@@ -79,6 +79,13 @@ bool finish(const Job& job, const Picture& picture, const std::string& output, c
         report(job.input, prefix + "the GIF would replace the input; name another with -o");
         return false;
     }
+    // Marking a colour no pixel has would make table entry 0 transparent.
+    if (job.transparent && !pictureHasColour(picture, *job.transparent)) {
+        const TransparentColour c = *job.transparent;
+        report(job.input, prefix + "no pixel has the colour " + std::to_string(c.red) + "," + std::to_string(c.green) +
+                              "," + std::to_string(c.blue) + " given with --transparent");
+        return false;
+    }
     if (job.progress) {
         const std::string which = item ? " item " + std::to_string(number) : std::string();
         std::fprintf(stderr, "%s%s%s -> %s\n", job.progressPrefix.c_str(), printableName(job.input).c_str(),

@@ -232,21 +232,45 @@ std::uint64_t fileLength(const Picture& picture) {
 }
 
 // Everything after the head goes through the packer.
+// A GIF names one transparent index, so pixels of other entries holding the
+// transparent colour move to it; the identity when the table has no such
+// duplicate. Only for pictures that send their own indices.
+struct IndexRemap {
+    bool needed = false;
+    std::array<std::uint8_t, 256> to{};
+};
+
+IndexRemap duplicatesToTransparent(const ColourTable& table, int transparentGif, std::uint8_t transparent) {
+    IndexRemap remap;
+    for (std::size_t i = 0; i < 256; ++i) {
+        remap.to[i] = static_cast<std::uint8_t>(i);
+        if (transparentGif && i != transparent && std::equal(&table[3 * i], &table[3 * i + 3], &table[3 * transparent])) {
+            remap.to[i] = transparent;
+            remap.needed = true;
+        }
+    }
+    return remap;
+}
+
 void writeImageData(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest,
-                    GifCodeStream& stream, GifSink& sink) {
+                    const IndexRemap& remap, GifCodeStream& stream, GifSink& sink) {
     reset(stream);
     stream.clearCode = clearCode;
     stream.clearLimit = clearLimit;
     const auto width = static_cast<std::size_t>(picture.width);
-    std::vector<std::uint8_t> indices(layout.bitCount == 8 ? 0 : width);
+    const bool direct = layout.bitCount == 8 && !remap.needed;
+    std::vector<std::uint8_t> indices(direct ? 0 : width);
     for (std::int32_t r = picture.height - 1; r >= 0; --r) {
         const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
-        if (layout.bitCount == 8) {
+        if (direct) {
             putLiteralCodes(stream, sink, std::span(row, width));
-        } else {
-            rowIndices(row, layout.bitCount, nearest, indices);
-            putLiteralCodes(stream, sink, indices);
+            continue;
         }
+        if (layout.bitCount == 8) std::copy(row, row + width, indices.begin());
+        else rowIndices(row, layout.bitCount, nearest, indices);
+        if (remap.needed && layout.bitCount <= 8)
+            for (std::uint8_t& index : indices) index = remap.to[index];
+        putLiteralCodes(stream, sink, indices);
     }
     finish(stream, sink, endCode, codeWidth);
     const std::uint8_t tail[2] = {0, 0x3B};  // block terminator, trailer
@@ -263,7 +287,10 @@ bool writeGifData(const Picture& picture, const PixelLayout& layout, std::FILE* 
     const ColourTable table = buildColourTable(picture);
     NearestColour nearest;
     if (layout.bitCount > 8) nearest.build(picture, table);
-    const auto head = buildHead(picture, table, transparentGif, transparentIndex(table, transparentColour));
+    const std::uint8_t transparent = transparentIndex(table, transparentColour);
+    const auto head = buildHead(picture, table, transparentGif, transparent);
+    const IndexRemap remap =
+        layout.bitCount <= 8 ? duplicatesToTransparent(table, transparentGif, transparent) : IndexRemap{};
 
     GifSink sink;
     sink.file = file;
@@ -274,7 +301,7 @@ bool writeGifData(const Picture& picture, const PixelLayout& layout, std::FILE* 
         sink.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(sink.capacity);
         sinkWrite(sink, head.data(), head.size());
         GifCodeStream stream;
-        writeImageData(picture, layout, nearest, stream, sink);
+        writeImageData(picture, layout, nearest, remap, stream, sink);
     } catch (const std::bad_alloc&) {
         written = false;
     }
@@ -282,6 +309,43 @@ bool writeGifData(const Picture& picture, const PixelLayout& layout, std::FILE* 
 }
 
 }  // namespace
+
+int pictureHasColour(const Picture& picture, TransparentColour colour) {
+    PixelLayout layout;
+    if (!checkPicture(picture, layout, nullptr)) return 0;
+    const ColourTable table = buildColourTable(picture);
+    std::array<bool, 256> holds{};
+    bool any = false;
+    for (std::size_t i = 0; i < 256; ++i) {
+        holds[i] = table[3 * i] == colour.red && table[3 * i + 1] == colour.green && table[3 * i + 2] == colour.blue;
+        any = any || holds[i];
+    }
+    if (!any) return 0;  // the GIF's table could not name it
+    const auto width = static_cast<std::size_t>(picture.width);
+    std::vector<std::uint8_t> indices(width);
+    const NearestColour none;
+    for (std::int32_t r = 0; r < picture.height; ++r) {
+        const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
+        if (layout.bitCount <= 8) {
+            if (layout.bitCount == 8) std::copy(row, row + width, indices.begin());
+            else rowIndices(row, layout.bitCount, none, indices);
+            if (std::any_of(indices.begin(), indices.end(), [&](std::uint8_t i) { return holds[i]; })) return 1;
+            continue;
+        }
+        for (std::size_t x = 0; x < width; ++x) {  // the colour itself, exactly
+            if (layout.bitCount == 16) {
+                const unsigned v = unsigned{row[2 * x]} | unsigned{row[2 * x + 1]} << 8;
+                if (NearestColour::widen5(v >> 10 & 31) == colour.red && NearestColour::widen5(v >> 5 & 31) == colour.green &&
+                    NearestColour::widen5(v & 31) == colour.blue)
+                    return 1;
+            } else {
+                const std::uint8_t* p = row + x * static_cast<std::size_t>(layout.bitCount / 8);
+                if (p[2] == colour.red && p[1] == colour.green && p[0] == colour.blue) return 1;
+            }
+        }
+    }
+    return 0;
+}
 
 int writeGif(const Picture& picture, const char* path, int transparentGif, TransparentColour transparentColour,
              std::string* why, [[maybe_unused]] const GifOptions& options) {

@@ -28,6 +28,12 @@ int writeGif(const Picture& picture, const char* path, int transparentGif,
              TransparentColour transparentColour, std::string* why = nullptr,
              const GifOptions& options = {});
 
+// Whether the GIF made of `picture` would show `colour` in any pixel: a
+// pixel whose table entry holds it (1, 4 and 8 bits), or a pixel of exactly
+// that colour that the table can name (16 to 32 bits). A transparent colour
+// no pixel has would otherwise mark table entry 0.
+int pictureHasColour(const Picture& picture, TransparentColour colour);
+
 // Writes the same GIF into an open binary stream (standard output), which it
 // leaves open. Returns 1 when every write succeeded.
 int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif,

@@ -204,6 +204,19 @@ TEST_F(Cli, ConvertsEachInputBesideItAndReportsFailures) {
     EXPECT_EQ(gif[787], 5);
 }
 
+// A transparent colour no pixel has is refused for that input alone:
+// marking it would make table entry 0 transparent instead.
+TEST_F(Cli, RefusesATransparentColourNoPixelHas) {
+    test::BmpBuilder without{.width = 3, .height = 2, .bitCount = 8, .masks = {}, .table = Bytes(1024),
+                             .pixels = {1, 2, 3, 0, 4, 6, 6, 0}};
+    storeU32(without.table.data() + 4 * 5, 0x05FA0A);
+    run({"-q", "--transparent", "#05FA0A", write("with.bmp"), write("without.bmp", without.bytes())});
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("without.bmp: no pixel has the colour 5,250,10 given with --transparent"), std::string::npos) << err;
+    EXPECT_TRUE(fs::exists(dir / "with.gif"));
+    EXPECT_FALSE(fs::exists(dir / "without.gif"));
+}
+
 TEST_F(Cli, InfoPrintsOneJsonObjectPerInput) {
     const std::string input = write("quote\"d.bmp");
     run({"--info", input, input});

@@ -110,6 +110,30 @@ TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
     }
 }
 
+// A GIF names one transparent index: pixels of a second entry of the same
+// colour move to it. A colour no pixel shows is told apart, so the
+// converter can refuse it instead of marking entry 0.
+TEST_F(GifWriterTest, TransparentColourCoversEveryPixelOfIt) {
+    Sample s = makePicture(16, 4, 8, 16);
+    std::copy_n(s.picture.dib.data() + dibHeaderSize + 4 * 5, 4, s.picture.dib.data() + dibHeaderSize + 4 * 9);
+    s.picture.dib[s.picture.dib.size() - 1] = s.indices[15] = 9;  // the last pixel of the top row
+    const TransparentColour colour{s.table[5][0], s.table[5][1], s.table[5][2]};
+    EXPECT_EQ(pictureHasColour(s.picture, colour), 1);
+    EXPECT_EQ(pictureHasColour(s.picture, {1, 2, 3}), 0);
+    EXPECT_EQ(pictureHasColour(makePicture(4, 4, 24, 0).picture, {255, 0, 255}), 0);  // a table cannot name it
+#ifdef QUOLB_HAVE_GIFLIB
+    const fs::path path = folder / "duplicate.gif";
+    ASSERT_EQ(writeGif(s.picture, path.string().c_str(), 1, colour), 1);
+    test::DecodedGif gif;
+    std::string why;
+    ASSERT_TRUE(test::decodeGifFile(path.string(), gif, &why)) << why;
+    EXPECT_EQ(gif.transparentIndex, 5);
+    EXPECT_EQ(gif.pixels[15], 5);
+    for (std::size_t i = 0; i < gif.pixels.size(); ++i)
+        EXPECT_EQ(gif.pixels[i], s.indices[i] == 9 ? 5 : s.indices[i]) << i;
+#endif
+}
+
 TEST_F(GifWriterTest, RefusesPicturesItCannotWrite) {
     const std::pair<void (*)(Picture&), const char*> cases[] = {
         {[](Picture& p) { p.dib.clear(); }, "there is no picture to save"},
