@@ -40,7 +40,7 @@ struct FileIdentity {
 };
 
 bool fileIdentity(const std::string& path, FileIdentity& identity) {
-    const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const HANDLE handle = CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info{};
@@ -142,7 +142,7 @@ std::size_t utf8SequenceLength(const std::string& text, std::size_t at) {
 
 // Where an --all run writes, checked once before anything is decoded.
 bool outputFolderExists(const std::string& output) {
-    const std::filesystem::path folder = std::filesystem::path(output).parent_path();
+    const std::filesystem::path folder = systemPath(output).parent_path();
     std::error_code error;
     if (folder.empty() || std::filesystem::is_directory(folder, error)) return true;
     report(output, "cannot create the file: " + systemReason(ENOENT));
@@ -237,18 +237,40 @@ FilePtr spool(std::FILE* from, std::string& why) {
 
 }  // namespace
 
+std::filesystem::path systemPath(const std::string& path) {
+#ifdef _WIN32
+    return widePath(path);
+#else
+    return path;
+#endif
+}
+
+std::string fromSystemPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return narrowPath(path.wstring());
+#else
+    return path.string();
+#endif
+}
+
 std::string fileKey(const std::string& path) {
 #ifdef _WIN32
     FileIdentity id;
-    if (fileIdentity(path, id))
-        return "#" + std::to_string(id.volume) + ":" + std::to_string(id.high) + ":" + std::to_string(id.low);
+    char key[48];
+    if (fileIdentity(path, id)) {
+        std::snprintf(key, sizeof key, "#%lu:%lu:%lu", id.volume, id.high, id.low);
+        return key;
+    }
 #else
     struct stat status {};
-    if (stat(path.c_str(), &status) == 0)
-        return "#" + std::to_string(status.st_dev) + ":" + std::to_string(status.st_ino);
+    char key[48];
+    if (stat(path.c_str(), &status) == 0) {
+        std::snprintf(key, sizeof key, "#%ju:%ju", std::uintmax_t{status.st_dev}, std::uintmax_t{status.st_ino});
+        return key;
+    }
 #endif
     std::error_code error;
-    std::string resolved = std::filesystem::weakly_canonical(path, error).string();
+    std::string resolved = fromSystemPath(std::filesystem::weakly_canonical(systemPath(path), error));
     if (error) resolved = path;
 #ifdef _WIN32
     for (char& c : resolved)
@@ -318,18 +340,7 @@ std::string printableName(const std::string& name) {
 }
 
 std::string jsonString(const std::string& text) {
-    std::string utf8 = text;
-#ifdef _WIN32
-    // Paths arrive in the ANSI code page; JSON is UTF-8.
-    const int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (wideLength > 0) {
-        std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideLength);
-        const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-        utf8.assign(static_cast<std::size_t>(length), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), length, nullptr, nullptr);
-    }
-#endif
+    const std::string& utf8 = text;  // names are UTF-8 on Windows too
     std::string out = "\"";
     for (std::size_t i = 0; i < utf8.size();) {
         const auto byte = static_cast<unsigned char>(utf8[i]);

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 
@@ -40,6 +41,11 @@ int countArchiveItems(InputFile& archive);
 std::string fileKey(const std::string& path);
 // Whether two names reach one file.
 bool sameFile(const std::string& a, const std::string& b);
+
+// A path of the converter (UTF-8 on Windows, see usePathsInUtf8) as the
+// standard library's path, and back.
+std::filesystem::path systemPath(const std::string& path);
+std::string fromSystemPath(const std::filesystem::path& path);
 
 // The standard streams as "-" names them.
 inline bool isStandardStream(const std::string& name) { return name == "-"; }

@@ -1,5 +1,6 @@
 // quolb-gif: converts bitmaps, TIM pictures, compressed containers and
 // archive items to GIF89a files from the command line.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -196,7 +197,7 @@ int run(const quolb::Arguments& options) {
             if (action == Action::convert)
                 return usageError("standard input needs -o (a file name, or - for standard output)");
         } else if (options.hasOutputDir) {
-            job.output = (fs::path(options.outputDir) / fs::path(defaultOutput(input)).filename()).string();
+            job.output = fromSystemPath(systemPath(options.outputDir) / systemPath(defaultOutput(input)).filename());
         } else {
             job.output = defaultOutput(input);
         }
@@ -206,9 +207,11 @@ int run(const quolb::Arguments& options) {
         job.allItems = options.all;
         if (options.hasMaxPixels) job.maxPixels = options.maxPixels;
         job.progress = progress;
-        if (options.inputs.size() > 1)
-            job.progressPrefix = "[" + std::to_string(jobs.size() + 1) + "/" +
-                                 std::to_string(options.inputs.size()) + "] ";
+        if (options.inputs.size() > 1) {
+            char prefix[48];
+            std::snprintf(prefix, sizeof prefix, "[%zu/%zu] ", jobs.size() + 1, options.inputs.size());
+            job.progressPrefix = prefix;
+        }
         jobs.push_back(std::move(job));
     }
 
@@ -247,7 +250,7 @@ int run(const quolb::Arguments& options) {
         }
         if (options.hasOutputDir) {
             std::error_code error;
-            fs::create_directories(options.outputDir, error);
+            fs::create_directories(systemPath(options.outputDir), error);
             if (error) {
                 std::fprintf(stderr, "quolb-gif: %s: cannot create the folder: %s\n",
                              printableName(options.outputDir).c_str(), systemReason(error.value()).c_str());
@@ -267,9 +270,7 @@ int run(const quolb::Arguments& options) {
     return ok ? 0 : exitFailed;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
+int runCommandLine(int argc, char** argv) {
     using namespace quolb;
     catchInterruptions();
     Arguments options;
@@ -282,3 +283,44 @@ int main(int argc, char** argv) {
     }
     return finishOutput(run(options));
 }
+
+#ifdef _WIN32
+// Windows hands a program its arguments as typed, wildcards included, and
+// the names as UTF-16: the converter keeps them as UTF-8 and opens its files
+// by their UTF-16 names, so every name a user can type reaches its file.
+std::vector<std::string> expandWildcard(const std::string& argument) {
+    std::vector<std::string> names;
+    if (argument.starts_with('-') || argument.find_first_of("*?") == std::string::npos) return {argument};
+    const std::size_t cut = argument.find_last_of("\\/:");
+    const std::string folder = cut == std::string::npos ? std::string() : argument.substr(0, cut + 1);
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW(quolb::widePath(argument).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return {argument};  // reported as missing
+    do {
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+            names.push_back(folder + quolb::narrowPath(found.cFileName));
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names.empty() ? std::vector<std::string>{argument} : names;
+}
+#endif
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** wideArguments) {
+    quolb::usePathsInUtf8(true);
+    std::vector<std::string> arguments;
+    for (int i = 0; i < argc; ++i) {
+        const std::string argument = quolb::narrowPath(wideArguments[i]);
+        if (i == 0) arguments.push_back(argument);
+        else for (std::string& name : expandWildcard(argument)) arguments.push_back(std::move(name));
+    }
+    std::vector<char*> pointers;
+    for (std::string& argument : arguments) pointers.push_back(argument.data());
+    return runCommandLine(static_cast<int>(pointers.size()), pointers.data());
+}
+#else
+int main(int argc, char** argv) { return runCommandLine(argc, argv); }
+#endif

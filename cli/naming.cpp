@@ -1,5 +1,7 @@
 #include "cli/naming.h"
 
+#include "image/file_io.h"
+
 #include <array>
 #include <cstdio>
 
@@ -103,7 +105,7 @@ std::optional<TransparentColour> parseColour(std::string_view text) {
 
 LeadBytePredicate pathLeadBytes() {
 #ifdef _WIN32
-    return systemLeadByte;
+    return pathsInUtf8() ? noLeadBytes : systemLeadByte;
 #else
     return noLeadBytes;
 #endif

@@ -1,6 +1,9 @@
 #include "gif/save_file.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <iterator>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -16,9 +19,14 @@
 // The C runtime's rename refuses an existing target on Windows, so the
 // replacing rename comes from the system; declared here to keep the
 // platform's large header out of the core.
-extern "C" __declspec(dllimport) int __stdcall MoveFileExA(const char* existing, const char* replacement,
+extern "C" __declspec(dllimport) int __stdcall MoveFileExW(const wchar_t* existing, const wchar_t* replacement,
                                                             unsigned long flags);
 extern "C" __declspec(dllimport) unsigned long __stdcall GetLastError();
+extern "C" __declspec(dllimport) void* __stdcall CreateFileW(const wchar_t* name, unsigned long access,
+                                                             unsigned long share, void* security,
+                                                             unsigned long creation, unsigned long flags,
+                                                             void* templateFile);
+extern "C" __declspec(dllimport) int __stdcall CloseHandle(void* handle);
 #else
 #include <climits>
 #include <cstdlib>
@@ -31,14 +39,32 @@ namespace {
 std::atomic<unsigned> tempCounter{0};
 
 // The temporary file of the save in progress, for removeSaveInProgress.
+#ifdef _WIN32
+wchar_t pendingTemp[4096];
+#else
 char pendingTemp[4096];
+#endif
 volatile std::sig_atomic_t havePending = 0;
 
 void setPending(const std::string& path) {
     havePending = 0;
-    if (path.empty() || path.size() >= sizeof pendingTemp) return;
-    std::memcpy(pendingTemp, path.c_str(), path.size() + 1);
+#ifdef _WIN32
+    const std::wstring name = widePath(path);
+#else
+    const std::string& name = path;
+#endif
+    if (name.empty() || name.size() >= std::size(pendingTemp)) return;
+    std::copy(name.begin(), name.end(), pendingTemp);
+    pendingTemp[name.size()] = 0;
     havePending = 1;
+}
+
+void removeFile(const std::string& path) {
+#ifdef _WIN32
+    _wremove(widePath(path).c_str());
+#else
+    std::remove(path.c_str());
+#endif
 }
 
 unsigned processId() {
@@ -98,10 +124,21 @@ std::string windowsReason(unsigned long error) {
     }
 }
 
-FilePtr openNew(const std::string& path) {
-    int fd = -1;
-    if (_sopen_s(&fd, path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYNO, _S_IREAD | _S_IWRITE) != 0)
+// Created shared for deletion, so an interrupted run can remove it while
+// it is still open.
+FilePtr openNew(const std::string& path, unsigned long& error) {
+    constexpr unsigned long genericWrite = 0x40000000, shareAll = 0x7, createNew = 1, normal = 0x80;
+    void* const handle = CreateFileW(widePath(path).c_str(), genericWrite, shareAll, nullptr, createNew, normal, nullptr);
+    if (handle == reinterpret_cast<void*>(-1)) {
+        error = GetLastError();
         return nullptr;
+    }
+    const int fd = _open_osfhandle(reinterpret_cast<std::intptr_t>(handle), _O_WRONLY | _O_BINARY);
+    if (fd < 0) {
+        CloseHandle(handle);
+        error = 8;  // not enough memory
+        return nullptr;
+    }
     std::FILE* file = _fdopen(fd, "wb");
     if (!file) _close(fd);
     return FilePtr(file);
@@ -109,7 +146,7 @@ FilePtr openNew(const std::string& path) {
 
 int openTarget(const std::string& target, SaveTarget& save, std::string* why) {
     struct _stat64 status {};
-    const bool exists = _stat64(target.c_str(), &status) == 0;
+    const bool exists = _wstat64(widePath(target).c_str(), &status) == 0;
     save.path = target;
     save.existed = exists;
     if (isDeviceName(target) || (exists && (status.st_mode & _S_IFMT) != _S_IFREG)) {
@@ -119,25 +156,27 @@ int openTarget(const std::string& target, SaveTarget& save, std::string* why) {
         return 1;
     }
     if (exists && (status.st_mode & _S_IWRITE) == 0) return failWith(why, "cannot replace the file", EACCES);
+    unsigned long error = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         save.tempPath = tempNameIn(folderOf(target));
         setPending(save.tempPath);
-        save.file = openNew(save.tempPath);
+        save.file = openNew(save.tempPath, error);
         if (save.file) return 1;
-        if (errno != EEXIST) break;
+        if (error != 80 && error != 183) break;  // the name is taken
     }
-    const int error = errno;
     havePending = 0;
     save.tempPath.clear();
-    return failWith(why, exists ? "cannot replace the file" : "cannot create the file", error);
+    if (why) *why = std::string(exists ? "cannot replace the file: " : "cannot create the file: ") + windowsReason(error);
+    return 0;
 }
 
 int putInPlace(SaveTarget& save, std::string* why) {
     constexpr unsigned long replaceExisting = 0x1;  // MOVEFILE_REPLACE_EXISTING
     constexpr unsigned long writeThrough = 0x8;     // MOVEFILE_WRITE_THROUGH
-    if (MoveFileExA(save.tempPath.c_str(), save.path.c_str(), replaceExisting | writeThrough) != 0) return 1;
+    if (MoveFileExW(widePath(save.tempPath).c_str(), widePath(save.path).c_str(), replaceExisting | writeThrough) != 0)
+        return 1;
     const unsigned long error = GetLastError();
-    std::remove(save.tempPath.c_str());
+    removeFile(save.tempPath);
     if (why)
         *why = std::string(save.existed ? "cannot replace the file: " : "cannot create the file: ") +
                windowsReason(error);
@@ -354,7 +393,7 @@ int finishSave(SaveTarget& save, bool written, std::string* why) {
     int result = 1;
     if (!written || !closed) {
         if (why) *why = "disk full or write error while writing the GIF";
-        if (save.mode != SaveMode::inPlace) std::remove(save.tempPath.c_str());
+        if (save.mode != SaveMode::inPlace) removeFile(save.tempPath);
         result = 0;
     } else if (save.mode != SaveMode::inPlace) {
         result = putInPlace(save, why);
@@ -366,7 +405,7 @@ int finishSave(SaveTarget& save, bool written, std::string* why) {
 void removeSaveInProgress() {
     if (havePending) {
 #ifdef _WIN32
-        _unlink(pendingTemp);
+        _wunlink(pendingTemp);
 #else
         ::unlink(pendingTemp);
 #endif

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace quolb {
 
@@ -13,7 +14,21 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens with the system's narrow-path convention (the ANSI code page on Windows).
+// How narrow paths are read on Windows: in the ANSI code page (the window,
+// built around code page 932) unless the process says they are UTF-8 (the
+// converter, which takes its names from the system as UTF-16, so every name
+// a user can type reaches the right file). Elsewhere paths are bytes.
+void usePathsInUtf8(bool utf8);
+bool pathsInUtf8();
+
+#ifdef _WIN32
+// A narrow path as the system's UTF-16 name, by the convention above.
+std::wstring widePath(const std::string& path);
+// And back, into the same convention.
+std::string narrowPath(const std::wstring& path);
+#endif
+
+// Opens by the path convention above.
 FilePtr openFile(const char* path, const char* mode);
 
 bool seekTo(std::FILE* file, std::int64_t offset);

@@ -55,6 +55,9 @@ Bytes smallBitmap() {
     return bitmap.bytes();
 }
 
+// A name written in this file's UTF-8, as the system's path.
+fs::path utf8(const std::string& name) { return fs::path(std::u8string(name.begin(), name.end())); }
+
 std::string readText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -74,15 +77,17 @@ struct Cli : ::testing::Test {
     // user, a pipe into it), natively only.
     void run(const std::vector<std::string>& args, [[maybe_unused]] const std::string& prefix = "") {  // no argument holds a quote
 #ifdef _WIN32
-        std::string command = "\"" QUOLB_GIF_EXE "\"";
+        // Wide, so that names of every script reach the converter.
+        std::string command = prefix.empty() ? "\"" QUOLB_GIF_EXE "\"" : prefix;
         for (const auto& arg : args) command += " \"" + arg + "\"";
+        std::wstring wide = utf8(command).wstring();
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         const auto create = [&](const fs::path& path) {
             return CreateFileA(path.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         };
         const HANDLE outFile = create(dir / "out"), errFile = create(dir / "err");
-        STARTUPINFOA startup{};
+        STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
@@ -90,7 +95,7 @@ struct Cli : ::testing::Test {
         startup.hStdError = errFile;
         PROCESS_INFORMATION process{};
         DWORD code = static_cast<DWORD>(-1);
-        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.string().c_str(),
+        if (CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.wstring().c_str(),
                            &startup, &process)) {
             WaitForSingleObject(process.hProcess, INFINITE);
             GetExitCodeProcess(process.hProcess, &code);
@@ -111,10 +116,12 @@ struct Cli : ::testing::Test {
         err = readText(dir / "err");
     }
     std::string write(const std::string& name, const Bytes& bytes = smallBitmap()) {
-        fs::create_directories((dir / name).parent_path());
-        std::ofstream(dir / name, std::ios::binary)
+        const fs::path path = dir / utf8(name);
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return (dir / name).string();
+        const std::u8string text = path.u8string();
+        return std::string(text.begin(), text.end());
     }
 };
 
@@ -168,7 +175,34 @@ TEST_F(Cli, RefusesPicturesOverThePixelLimit) {
     EXPECT_TRUE(fs::exists(dir / "cat.gif"));
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Every name a Windows user can type reaches its own file (café.bmp is not
+// cafe.bmp), wildcards expand as in other Windows tools, and NUL is the
+// null device.
+TEST_F(Cli, TakesEveryWindowsName) {
+    write("café.bmp");
+    write("cafe.bmp", test::BmpBuilder{.width = 5, .height = 1, .bitCount = 8, .masks = {}, .table = Bytes(1024),
+                                       .pixels = Bytes(8)}.bytes());
+    write("그림.bmp");
+    write("😀.bmp");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"café.bmp"}, {"-o", "résumé.gif", "café.bmp"}, {"그림.bmp", "😀.bmp"}, {"-o", "NUL", "café.bmp"}}) {
+        run(args);
+        EXPECT_EQ(status, 0) << args.back() << ": " << err;
+    }
+    for (const char* name : {"café.gif", "résumé.gif", "그림.gif", "😀.gif"})
+        EXPECT_TRUE(fs::exists(dir / utf8(name))) << name;
+    EXPECT_FALSE(fs::exists(dir / "cafe.gif") || fs::exists(dir / "resume.gif"));
+    run({"--info", "café.bmp"});
+    EXPECT_NE(out.find("\"café.bmp\", \"fileType\": \"bmp\", \"width\": 3"), std::string::npos) << out;
+
+    fs::copy_file(QUOLB_GIF_EXE, dir / "quolb-gif.exe");
+    fs::remove(dir / utf8("café.gif"));
+    run({"-q", "*.bmp"}, "cmd /c quolb-gif.exe");
+    EXPECT_EQ(status, 0) << err;
+    for (const char* name : {"cafe.gif", "café.gif", "그림.gif", "😀.gif"}) EXPECT_TRUE(fs::exists(dir / utf8(name))) << name;
+}
+#else
 TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
     const std::string input = write("cat.bmp");
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
