@@ -37,18 +37,23 @@ constexpr int exitUsage = 2;
 
 // Written out rather than generated, so it reads the way people scan it.
 const char* const helpText = R"(Usage: quolb-gif [OPTIONS] INPUT...
+An INPUT of - is standard input (its type from -t, or from the mark at the
+start of bitmaps and TIM pictures); pipes and FIFOs read like files.
 
 Converts pictures to GIF89a files: Windows bitmaps (BMP), TIM pictures,
 compressed containers and the items of archives.
 
 Options:
-  -o, --output FILE     the GIF to write (one INPUT only). Default: INPUT's
-                        path without its extension, plus ".gif"
+  -o, --output FILE     the GIF to write (one INPUT only); - for standard
+                        output. Default: INPUT's path without its extension,
+                        plus ".gif"
+  --output-dir DIR      write each GIF into DIR (created if missing) under
+                        its input's name
   -t, --type TYPE       bmp, tim, container or archive. Default: from the
                         name: .bmp, .tim, .lzb, or a name ending in "pb" for
-                        an archive; any other ending needs -t
+                        an archive; any other ending needs -t (any case)
   --transparent COLOR   mark this colour transparent: R,G,B (decimal, 0-255)
-                        or #RRGGBB
+                        or #RRGGBB; an input no pixel of which has it fails
   --info                print what was loaded as one JSON object per input
                         (path, fileType, width, height, bitCount, colorCount,
                         imageSize); write nothing
@@ -62,8 +67,9 @@ Options:
 Archives (an archive converts its first item unless told otherwise):
   --item N              convert item N (counting from 1)
   --all                 write every item, to the output's stem plus -001.gif,
-                        -002.gif, ...; an item without a picture is reported
-                        and skipped, keeping its number
+                        -002.gif, ... (as many digits as the last item
+                        needs); an item without a picture is reported and
+                        skipped, keeping its number
   --list                one line per item, tab-separated: number, offset,
                         length, header form, mode, and the picture's
                         width x height and depth, or why it holds none
@@ -71,10 +77,14 @@ Archives (an archive converts its first item unless told otherwise):
 Examples:
   quolb-gif cat.bmp                     writes cat.gif beside cat.bmp
   quolb-gif -o out/cat.gif cat.bmp      chooses the GIF's name
-  quolb-gif --transparent '#FF00FF' sprite.bmp
+  quolb-gif --transparent "#FF00FF" sprite.bmp
   quolb-gif --transparent 255,0,255 sprite.bmp
                                         both make magenta transparent
   quolb-gif -q *.bmp                    converts several, one after another
+                                        (on Windows the program expands *)
+  quolb-gif -t bmp - -o - < a.bmp > a.gif
+                                        from standard input to output
+  quolb-gif --output-dir gifs *.bmp     writes gifs/NAME.gif for each
   quolb-gif --info face.tim             {"path": "face.tim", "width": ...}
   quolb-gif -t container face.bin       reads a compressed container
   quolb-gif --list pack.xpb             shows what an archive holds
@@ -84,7 +94,13 @@ Examples:
 
 Errors go to stderr as "quolb-gif: PATH: reason". Exit status: 0 when every
 input converted, 1 when any failed (the others still convert), 2 for a usage
-error.
+error (nothing is written: two inputs aiming at one GIF, or a GIF that would
+land on an input, are usage errors). A GIF replaces the file its name leads
+to only once complete, keeping links, mode, owner and group; a file that may
+not be written is refused; devices, pipes and standard output are written
+through. Interrupted, the converter removes the GIF it was writing.
+On Windows names are taken as the system gives them (any script), and NUL
+is the null device.
 )";
 
 // An interrupted run removes the GIF it was writing, then ends as the
