@@ -37,11 +37,11 @@ constexpr int exitUsage = 2;
 
 // Written out rather than generated, so it reads the way people scan it.
 const char* const helpText = R"(Usage: quolb-gif [OPTIONS] INPUT...
-An INPUT of - is standard input (its type from -t, or from the mark at the
-start of bitmaps and TIM pictures); pipes and FIFOs read like files.
 
 Converts pictures to GIF89a files: Windows bitmaps (BMP), TIM pictures,
-compressed containers and the items of archives.
+compressed containers and the items of archives. An INPUT of - is standard
+input (its type from -t, or from the mark at the start of bitmaps and TIM
+pictures); pipes and FIFOs read like files.
 
 Options:
   -o, --output FILE     the GIF to write (one INPUT only); - for standard
