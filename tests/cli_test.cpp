@@ -223,13 +223,17 @@ TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
 }
 
 // One run: a failure is reported while the rest convert, each beside its
-// input (a dot in a folder is no extension, a path may pass 255 bytes), and
+// input (a dot in a folder is no extension, a path may pass 255 bytes, a
+// name may take all 255 the system allows), and
 // the chosen colour reaches the GIF's control extension (entry 5).
 TEST_F(Cli, ConvertsEachInputBesideItAndReportsFailures) {
     const std::string missing = (dir / "missing.bmp").string();
     const std::string longFolder = std::string(100, 'd') + "/" + std::string(100, 'd') + "/" + std::string(100, 'd');
-    run({"-t", "bmp", "--transparent", "5,250,10", write("photos.old/cat"), missing, write(longFolder + "/x")});
+    const std::string longName = std::string(251, 'n');
+    run({"-t", "bmp", "--transparent", "5,250,10", write("photos.old/cat"), missing, write(longFolder + "/x"),
+         write(longName + ".bmp")});
     EXPECT_EQ(status, 1);
+    EXPECT_TRUE(fs::exists(dir / (longName + ".gif"))) << err;
     EXPECT_NE(err.find("quolb-gif: " + missing + ": cannot read the file: no such file"), std::string::npos) << err;
     EXPECT_TRUE(fs::exists(dir / longFolder / "x.gif"));
     const std::string gif = readText(dir / "photos.old" / "cat.gif");
@@ -314,8 +318,10 @@ TEST_F(Cli, WritesTheFileTheNameLeadsTo) {
     write("locked.gif", old);
     fs::permissions(dir / "locked.gif", fs::perms(0444));  // refused even for the administrator
     fs::create_symlink("no/such/folder.gif", dir / "nowhere.gif");
+    fs::create_directory(dir / "folder.gif");
     for (const auto& [output, reason] : {std::pair{"locked.gif", "cannot replace the file: permission denied"},
-                                         std::pair{"nowhere.gif", "cannot create the file: no such file"}}) {
+                                         std::pair{"nowhere.gif", "cannot create the file: no such file"},
+                                         std::pair{"folder.gif", "cannot write to the file: is a directory"}}) {
         run({"-q", "-o", output, "cat.bmp"});
         EXPECT_EQ(status, 1) << output;
         EXPECT_NE(err.find(std::string(output) + ": " + reason), std::string::npos) << err;
