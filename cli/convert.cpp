@@ -2,11 +2,10 @@
 
 #include <cerrno>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
-#include <vector>
-
 #include <filesystem>
+#include <vector>
 
 #include "image/archive.h"
 #include "image/file_io.h"
@@ -19,7 +18,6 @@
 #include <io.h>
 #else
 #include <sys/stat.h>
-#include <unistd.h>
 #endif
 
 namespace quolb {

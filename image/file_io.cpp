@@ -1,11 +1,5 @@
 #include "image/file_io.h"
 
-#include <exception>
-
-#ifdef _WIN32
-#include <filesystem>
-#endif
-
 namespace quolb {
 
 namespace {
@@ -16,26 +10,43 @@ void usePathsInUtf8(bool utf8) { utf8Paths = utf8; }
 bool pathsInUtf8() { return utf8Paths; }
 
 #ifdef _WIN32
-// The standard library converts char8_t text from UTF-8 and plain char text
-// from the ANSI code page, which keeps the platform's header out of the core.
+// The system's conversions, declared here to keep the platform's large
+// header out of the core.
+extern "C" __declspec(dllimport) int __stdcall MultiByteToWideChar(unsigned codePage, unsigned long flags,
+                                                                    const char* text, int length, wchar_t* wide,
+                                                                    int wideLength);
+extern "C" __declspec(dllimport) int __stdcall WideCharToMultiByte(unsigned codePage, unsigned long flags,
+                                                                    const wchar_t* wide, int wideLength, char* text,
+                                                                    int length, const char* defaultChar,
+                                                                    int* usedDefault);
+
+namespace {
+constexpr unsigned ansiCodePage = 0, utf8CodePage = 65001;
+constexpr unsigned long refuseInvalid = 0x8;  // MB_ERR_INVALID_CHARS
+}  // namespace
+
 // A name that does not convert becomes empty, which no file has.
 std::wstring widePath(const std::string& path) {
-    try {
-        if (!utf8Paths) return std::filesystem::path(path).wstring();
-        return std::filesystem::path(std::u8string(path.begin(), path.end())).wstring();
-    } catch (const std::exception&) {
-        return {};
-    }
+    if (path.empty()) return {};
+    const unsigned codePage = utf8Paths ? utf8CodePage : ansiCodePage;
+    const unsigned long flags = utf8Paths ? refuseInvalid : 0;
+    const int size = static_cast<int>(path.size());
+    const int length = MultiByteToWideChar(codePage, flags, path.data(), size, nullptr, 0);
+    if (length <= 0) return {};
+    std::wstring wide(static_cast<std::size_t>(length), L'\0');
+    MultiByteToWideChar(codePage, flags, path.data(), size, wide.data(), length);
+    return wide;
 }
 
 std::string narrowPath(const std::wstring& path) {
-    try {
-        if (!utf8Paths) return std::filesystem::path(path).string();
-        const std::u8string text = std::filesystem::path(path).u8string();
-        return std::string(text.begin(), text.end());
-    } catch (const std::exception&) {
-        return {};
-    }
+    if (path.empty()) return {};
+    const unsigned codePage = utf8Paths ? utf8CodePage : ansiCodePage;
+    const int size = static_cast<int>(path.size());
+    const int length = WideCharToMultiByte(codePage, 0, path.data(), size, nullptr, 0, nullptr, nullptr);
+    if (length <= 0) return {};
+    std::string text(static_cast<std::size_t>(length), '\0');
+    WideCharToMultiByte(codePage, 0, path.data(), size, text.data(), length, nullptr, nullptr);
+    return text;
 }
 #endif
 
