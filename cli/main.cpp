@@ -2,6 +2,7 @@
 // archive items to GIF89a files from the command line.
 #include <algorithm>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -106,8 +107,26 @@ is the null device.
 // An interrupted run removes the GIF it was writing, then ends as the
 // interruption asks (on POSIX by the signal itself, so the caller sees it).
 #ifdef _WIN32
+// Every message is UTF-8, names included; a console shows it as such while
+// the converter runs, and gets its own code page back afterwards.
+UINT consoleCodePage = 0;
+
+void restoreConsole() {
+    if (consoleCodePage != 0) SetConsoleOutputCP(consoleCodePage);
+}
+
+void speakUtf8() {
+    consoleCodePage = GetConsoleOutputCP();
+    if (consoleCodePage == 0 || consoleCodePage == CP_UTF8 || !SetConsoleOutputCP(CP_UTF8)) {
+        consoleCodePage = 0;
+        return;
+    }
+    std::atexit(restoreConsole);
+}
+
 BOOL WINAPI onConsoleEvent(DWORD) {
     quolb::removeSaveInProgress();
+    restoreConsole();
     return FALSE;  // the default handler ends the process
 }
 
@@ -327,6 +346,7 @@ std::vector<std::string> expandWildcard(const std::string& argument) {
 #ifdef _WIN32
 int wmain(int argc, wchar_t** wideArguments) {
     quolb::usePathsInUtf8(true);
+    speakUtf8();
     std::vector<std::string> arguments;
     for (int i = 0; i < argc; ++i) {
         const std::string argument = quolb::narrowPath(wideArguments[i]);
