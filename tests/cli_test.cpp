@@ -201,6 +201,16 @@ TEST_F(Cli, TakesEveryWindowsName) {
     run({"-q", "*.bmp"}, "cmd /c quolb-gif.exe");
     EXPECT_EQ(status, 0) << err;
     for (const char* name : {"cafe.gif", "café.gif", "그림.gif", "😀.gif"}) EXPECT_TRUE(fs::exists(dir / utf8(name))) << name;
+
+    // Standard input and output carry bytes untranslated; a read-only file stays.
+    run({}, "cmd /c quolb-gif.exe -t bmp - -o - < cafe.bmp > piped.gif");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(readText(dir / "piped.gif"), readText(dir / "cafe.gif"));
+    fs::permissions(dir / "cafe.gif", fs::perms::owner_write, fs::perm_options::remove);
+    run({"-o", "cafe.gif", "café.bmp"});
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("cafe.gif: cannot replace the file: permission denied"), std::string::npos) << err;
+    fs::permissions(dir / "cafe.gif", fs::perms::owner_write, fs::perm_options::add);  // so it can be removed
 }
 #else
 TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
