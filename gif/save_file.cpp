@@ -263,37 +263,39 @@ int openTarget(const std::string& target, SaveTarget& save, std::string* why) {
 
     const char* what = exists ? "cannot replace the file" : "cannot create the file";
     std::string folder = folderOf(real);
-    for (int attempt = 0; attempt < 200; ++attempt) {
+    bool elsewhere = false;
+    for (int attempt = 0; attempt < 200 && !save.file; ++attempt) {
         save.tempPath = tempNameIn(folder);
         setPending(save.tempPath);
         save.file = openNew(save.tempPath);
-        if (save.file) break;
+        if (save.file || errno == EEXIST) continue;
         // A writable file in a folder the user may not add to: the new
         // content waits in the system's temporary folder, then is copied in.
-        if (exists && (errno == EACCES || errno == EPERM) && folder != "/tmp/") {
+        if (exists && !elsewhere && (errno == EACCES || errno == EPERM)) {
             const char* tmp = std::getenv("TMPDIR");
             folder = tmp && *tmp ? std::string(tmp) + "/" : std::string("/tmp/");
+            elsewhere = true;
             save.mode = SaveMode::copyBack;
             continue;
         }
-        if (errno != EEXIST) {
-            const int error = errno;
-            havePending = 0;
-            save.tempPath.clear();
-            return failWith(why, what, error);
-        }
+        const int error = errno;
+        havePending = 0;
+        save.tempPath.clear();
+        return failWith(why, what, error);
     }
     if (!save.file) return failWith(why, what, EEXIST);
     if (!exists) return 1;
 
-    // Owner and group first: changing them may clear the set-id bits.
+    // A rename would split hard links; a new file whose owner or group
+    // cannot be the old one's would change hands. Both get the content
+    // copied in instead, and the old file keeps its own mode.
     const int fd = fileno(save.file.get());
     struct stat created {};
-    if (::fstat(fd, &created) == 0 && (created.st_uid != status.st_uid || created.st_gid != status.st_gid) &&
-        ::fchown(fd, status.st_uid, status.st_gid) != 0)
+    if (status.st_nlink > 1 ||
+        (::fstat(fd, &created) == 0 && (created.st_uid != status.st_uid || created.st_gid != status.st_gid) &&
+         ::fchown(fd, status.st_uid, status.st_gid) != 0))
         save.mode = SaveMode::copyBack;
-    ::fchmod(fd, status.st_mode & 07777);
-    if (status.st_nlink > 1) save.mode = SaveMode::copyBack;
+    if (save.mode == SaveMode::replace) ::fchmod(fd, status.st_mode & 07777);  // after fchown, which may clear set-id bits
     return 1;
 }
 

@@ -15,7 +15,7 @@
 //     instead of renaming (its space is reserved first, so only a failure in
 //     the middle of that copy can damage it; the new GIF then stays in the
 //     temporary file, whose name the reason gives).
-// Paths are narrow strings in the system's code page, as fopen takes them.
+// Paths are narrow strings by the convention of image/file_io.h.
 #pragma once
 
 #include <string>

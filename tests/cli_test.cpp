@@ -370,6 +370,11 @@ TEST_F(Cli, KeepsOwnerAndGroup) {
     EXPECT_EQ(status, 0) << err;
     EXPECT_EQ(owner("roots.gif"), std::pair(0u, 0u));
     EXPECT_TRUE(isGif(readText(dir / "roots.gif")));
+    write("shut/open.gif", Bytes(100, 'B'));  // a file they may write in a folder they may not
+    fs::permissions(dir / "shut/open.gif", fs::perms(0666));
+    run({"-q", "-o", "shut/open.gif", "cat.bmp"}, nobody);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(isGif(readText(dir / "shut/open.gif")));
     ownedBy("private.gif", 0, 0, fs::perms(0644));
     run({"-q", "-o", "private.gif", "cat.bmp"}, nobody);
     EXPECT_EQ(status, 1);
