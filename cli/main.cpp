@@ -22,6 +22,7 @@
 #define QUOLB_ISATTY(fd) _isatty(fd)
 #define QUOLB_FILENO(f) _fileno(f)
 #else
+#include <fcntl.h>
 #include <unistd.h>
 #define QUOLB_ISATTY(fd) isatty(fd)
 #define QUOLB_FILENO(f) fileno(f)
@@ -138,7 +139,15 @@ extern "C" void onSignal(int signal) {
     std::raise(signal);
 }
 
+// A standard stream closed by the caller would hand its number to the next
+// file opened, and messages would land in a GIF: give it /dev/null instead.
+void keepStandardStreams() {
+    for (int fd = 0; fd <= 2; ++fd)
+        if (::fcntl(fd, F_GETFD) == -1 && ::open("/dev/null", fd == 0 ? O_RDONLY : O_WRONLY) == -1) std::abort();
+}
+
 void catchInterruptions() {
+    keepStandardStreams();
     struct sigaction action {};
     action.sa_handler = onSignal;
     sigemptyset(&action.sa_mask);

@@ -321,6 +321,11 @@ TEST_F(Cli, WritesTheFileTheNameLeadsTo) {
         EXPECT_EQ(status, 0) << c.output << ": " << err;
         EXPECT_TRUE(isGif(readText(dir / c.receiver))) << c.output;
     }
+    // With standard output closed, the input must not take its number.
+    const int closed = std::system(("cd '" + dir.string() + "' && " QUOLB_GIF_EXE " -q -o stdout-link cat.bmp >&-").c_str());
+    EXPECT_TRUE(WIFEXITED(closed) && WEXITSTATUS(closed) == 0);
+    const Bytes bitmap = smallBitmap();
+    EXPECT_EQ(readText(dir / "cat.bmp"), std::string(bitmap.begin(), bitmap.end()));
     for (const char* link : {"stdout-link", "link.gif", "dangling.gif"}) EXPECT_TRUE(fs::is_symlink(dir / link)) << link;
     EXPECT_TRUE(fs::equivalent(dir / "one.gif", dir / "two.gif"));
     EXPECT_EQ(fs::status(dir / "shared.gif").permissions(), fs::perms(0604));
