@@ -1,5 +1,6 @@
 #include "cli/convert.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
 #include <cstdint>
@@ -308,11 +309,17 @@ bool openInput(const std::string& input, InputFile& opened, std::string& why) {
 }
 
 FileType fileTypeFromContent(std::FILE* file) {
-    unsigned char head[4] = {};
+    unsigned char head[17] = {};
     const std::size_t got = std::fread(head, 1, sizeof head, file);
     seekTo(file, 0);
-    if (got >= 2 && head[0] == 'B' && head[1] == 'M') return FileType::bitmap;
-    if (got == 4 && head[0] == 0x10 && head[1] == 0 && head[2] == 0 && head[3] == 0) return FileType::tim;
+    const auto startsWith = [&](const char* mark, std::size_t length) {
+        return got >= length && std::equal(mark, mark + length, head);
+    };
+    if (startsWith("BM", 2)) return FileType::bitmap;
+    if (startsWith("\x10\0\0\0", 4)) return FileType::tim;
+    // A container's header form, ending in the TIM picture's first byte.
+    if ((startsWith("TIM", 3) && got >= 9 && head[8] == 0x10) || (startsWith("LZSS-bu2", 8) && got == 17 && head[16] == 0x10))
+        return FileType::container;
     return FileType::none;
 }
 

@@ -29,7 +29,8 @@ struct InputFile {
 bool openInput(const std::string& input, InputFile& opened, std::string& why);
 
 // The type the first bytes show, for standard input given without -t:
-// bitmaps and TIM pictures carry a mark; FileType::none otherwise.
+// bitmaps, TIM pictures and both container header forms carry a mark;
+// archives do not (FileType::none).
 FileType fileTypeFromContent(std::FILE* file);
 
 // How many items an archive holds, or -1 with the reason when it cannot be read.

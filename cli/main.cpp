@@ -42,8 +42,8 @@ const char* const helpText = R"(Usage: quolb-gif [OPTIONS] INPUT...
 
 Converts pictures to GIF89a files: Windows bitmaps (BMP), TIM pictures,
 compressed containers and the items of archives. An INPUT of - is standard
-input (its type from -t, or from the mark at the start of bitmaps and TIM
-pictures); pipes and FIFOs read like files.
+input (its type from -t, or from the mark at the start of bitmaps, TIM
+pictures and containers); pipes and FIFOs read like files.
 
 Options:
   -o, --output FILE     the GIF to write (one INPUT only); - for standard

@@ -417,6 +417,7 @@ TEST_F(Cli, BatchNeverWritesOverItsOwnFiles) {
 // "-" is standard input or output; pipes and FIFOs read like files.
 TEST_F(Cli, ReadsAndWritesStandardStreamsAndPipes) {
     write("cat.bmp");
+    write("face.lzb", test::timFormContainer(test::timFile(test::patternTim(8, 2, 2)), 0));
     ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
     const struct {
         std::string prefix;
@@ -424,6 +425,7 @@ TEST_F(Cli, ReadsAndWritesStandardStreamsAndPipes) {
         std::string gif;  // where the GIF lands
     } cases[] = {
         {"cat cat.bmp |", {"-", "-o", "piped.gif"}, "piped.gif"},  // "BM" tells the type
+        {"cat face.lzb |", {"-", "-o", "face.gif"}, "face.gif"},  // so does a container's header
         {"cat cat.bmp |", {"-t", "bmp", "-", "-o", "-"}, "out"},
         {"(cat cat.bmp > fifo &) &&", {"-t", "bmp", "fifo", "-o", "fifo.gif"}, "fifo.gif"},
         {"", {"-o", "-", "cat.bmp"}, "out"},
