@@ -69,6 +69,7 @@ struct Cli : ::testing::Test {
     fs::path dir = fs::temp_directory_path() / ("quolb-cli-" + std::to_string(std::random_device{}()));
     int status = -1;
     std::string out, err;
+    std::string program = QUOLB_GIF_EXE;  // the converter run
 
     void SetUp() override { fs::create_directories(dir); }
     void TearDown() override { fs::remove_all(dir); }
@@ -78,7 +79,7 @@ struct Cli : ::testing::Test {
     void run(const std::vector<std::string>& args, [[maybe_unused]] const std::string& prefix = "") {  // no argument holds a quote
 #ifdef _WIN32
         // Wide, so that names of every script reach the converter.
-        std::string command = prefix.empty() ? "\"" QUOLB_GIF_EXE "\"" : prefix;
+        std::string command = prefix.empty() ? "\"" + program + "\"" : prefix;
         for (const auto& arg : args) command += " \"" + arg + "\"";
         std::wstring wide = utf8(command).wstring();
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -106,7 +107,7 @@ struct Cli : ::testing::Test {
         CloseHandle(errFile);
         status = static_cast<int>(code);
 #else
-        std::string command = "cd '" + dir.string() + "' && " + prefix + " " QUOLB_GIF_EXE;
+        std::string command = "cd '" + dir.string() + "' && " + prefix + " '" + program + "'";
         for (const auto& arg : args) command += " '" + arg + "'";
         command += " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
         const int result = std::system(command.c_str());
@@ -352,6 +353,9 @@ TEST_F(Cli, WritesTheFileTheNameLeadsTo) {
 TEST_F(Cli, KeepsOwnerAndGroup) {
     if (::geteuid() != 0) GTEST_SKIP() << "needs root to create files of two users";
     fs::permissions(dir, fs::perms::all);
+    // A copy the other user can surely reach, wherever the build lies.
+    fs::copy_file(QUOLB_GIF_EXE, dir / "quolb-gif");
+    program = (dir / "quolb-gif").string();
     write("cat.bmp");
     const auto ownedBy = [&](const char* name, uid_t uid, gid_t gid, fs::perms mode) {
         write(name, Bytes(100, 'B'));
