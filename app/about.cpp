@@ -1,5 +1,5 @@
 // The About box: the "CBIT" picture blitted over the dialog, and an OK button.
-#include "app/window.h"
+#include "app/about.h"
 
 namespace quolb {
 
@@ -9,10 +9,11 @@ constexpr int aboutPictureWidth = 336;
 constexpr int aboutPictureHeight = 110;
 
 void paintAbout(HWND dialog) {
+    const auto bitmap = reinterpret_cast<HBITMAP>(GetWindowLongPtrA(dialog, DWLP_USER));
     PAINTSTRUCT paint;
     HDC dc = BeginPaint(dialog, &paint);
     HDC memory = CreateCompatibleDC(dc);
-    HGDIOBJ previous = SelectObject(memory, shell.aboutBitmap);
+    HGDIOBJ previous = SelectObject(memory, bitmap);
     BitBlt(dc, 0, 0, aboutPictureWidth, aboutPictureHeight, memory, 0, 0, SRCCOPY);
     EndPaint(dialog, &paint);
     // Put the bitmap back out of the context so it can still be deleted later.
@@ -22,9 +23,9 @@ void paintAbout(HWND dialog) {
 
 }  // namespace
 
-INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
+INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_INITDIALOG: return FALSE;
+    case WM_INITDIALOG: SetWindowLongPtrA(dialog, DWLP_USER, lParam); return FALSE;
     case WM_PAINT: paintAbout(dialog); return FALSE;
     case WM_CLOSE: EndDialog(dialog, 0); return TRUE;
     case WM_COMMAND:

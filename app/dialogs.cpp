@@ -4,8 +4,8 @@
 
 #include <cstring>
 
-#include "app/paths.h"
 #include "app/texts.h"
+#include "image/paths.h"
 
 namespace quolb {
 
@@ -44,6 +44,19 @@ OPENFILENAMEA dialogFields(HWND owner, const char* filter, char (&path)[pathBuff
 
 }  // namespace
 
+void makeFilterList(char* text) {
+    const std::size_t length = std::strlen(text);
+    if (length == 0) return;
+    const char separator = text[length - 1];
+    for (std::size_t i = 0; i < length; ++i) {
+        if (isCp932LeadByte(static_cast<unsigned char>(text[i])) && i + 1 < length) {
+            ++i;
+            continue;
+        }
+        if (text[i] == separator) text[i] = '\0';
+    }
+}
+
 FileType fileTypeFromFilterIndex(DWORD filterIndex, const char* path) {
     switch (filterIndex) {
     case 1: return FileType::bitmap;
@@ -71,7 +84,7 @@ int chooseOpenFile(Picture& picture, HWND owner) {
     return picture.fileType == FileType::none ? 0 : 1;
 }
 
-int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND owner) {
+int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND owner, GifOptions& options) {
     char filter[pathBufferSize];
     prepareFilter(filter, texts::saveFilter);
     copyPath(path, picture.path);
@@ -80,7 +93,9 @@ int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND ow
     OPENFILENAMEA dialog = dialogFields(owner, filter, path);
     dialog.lpstrDefExt = "gif";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
-    return GetSaveFileNameA(&dialog) ? 1 : 0;
+    if (!GetSaveFileNameA(&dialog)) return 0;
+    options.lzw = dialog.nFilterIndex == 2;
+    return 1;
 }
 
 }  // namespace quolb

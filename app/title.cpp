@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/paths.h"
+#include "image/paths.h"
 #include "app/texts.h"
 
 namespace quolb {

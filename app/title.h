@@ -1,4 +1,4 @@
-// The main window's title after an Open. Portable, so it is tested natively.
+// The main window's title after an Open.
 #pragma once
 
 #include <cstddef>

@@ -27,9 +27,7 @@ HPALETTE createPicturePalette(const Picture& picture) {
     return CreatePalette(reinterpret_cast<const LOGPALETTE*>(&description));
 }
 
-void paintPicture(HWND window, const Picture& picture, HPALETTE palette) {
-    PAINTSTRUCT paint;
-    HDC dc = BeginPaint(window, &paint);
+void paintPicture(HDC dc, const Picture& picture, HPALETTE palette) {
     if (palette) {
         SelectPalette(dc, palette, FALSE);
         RealizePalette(dc);
@@ -40,24 +38,15 @@ void paintPicture(HWND window, const Picture& picture, HPALETTE palette) {
     SetDIBitsToDevice(dc, 0, pictureTop, static_cast<DWORD>(header.biWidth), static_cast<DWORD>(header.biHeight), 0,
                       0, 0, static_cast<UINT>(header.biHeight), pixelRows(picture).data(),
                       reinterpret_cast<const BITMAPINFO*>(picture.dib.data()), DIB_RGB_COLORS);
-    EndPaint(window, &paint);
 }
 
-void paintNoPicture(HWND window) {
-    PAINTSTRUCT paint;
-    BeginPaint(window, &paint);
-    EndPaint(window, &paint);
-}
-
-void drawToolBand(HWND window, int bandExtent) {
-    HDC dc = GetDC(window);
+void drawToolBand(HDC dc, int bandExtent) {
     RECT well;
     RECT band;
     SetRect(&well, wellFrameRect.left, wellFrameRect.top, wellFrameRect.right, wellFrameRect.bottom);
     SetRect(&band, bandLeft, 0, bandExtent + bandRightBeyondExtent, toolBandHeight);
     DrawEdge(dc, &band, BDR_SUNKENINNER, BF_MIDDLE);
     DrawFrameControl(dc, &well, DFC_BUTTON, DFCS_BUTTONCHECK);
-    ReleaseDC(window, dc);
 }
 
 namespace {

@@ -23,9 +23,9 @@ inline constexpr int swatchSize = 19;
 // it has none), or null when it cannot be made.
 HPALETTE createPicturePalette(const Picture& picture);
 
-void paintPicture(HWND window, const Picture& picture, HPALETTE palette);
-void paintNoPicture(HWND window);
-void drawToolBand(HWND window, int bandExtent);
+// Both draw on the context of the window's one BeginPaint.
+void paintPicture(HDC dc, const Picture& picture, HPALETTE palette);
+void drawToolBand(HDC dc, int bandExtent);
 
 // x > 0, x < width, y > 23, y < height + 23, with x and y the unsigned low and
 // high words of lParam. False when the picture holds no DIB.

@@ -5,18 +5,38 @@
 #include <cstring>
 #include <string>
 
+#include "app/about.h"
 #include "app/dialogs.h"
-#include "app/paths.h"
-#include "res/resource.h"
 #include "app/texts.h"
 #include "app/title.h"
 #include "app/view.h"
+#include "gif/writer.h"
+#include "image/paths.h"
+#include "res/resource.h"
 
 namespace quolb {
+namespace {
+
+// Everything the shell owns from start-up to exit.
+struct ShellState {
+    Picture picture;
+    HPALETTE paletteHandle = nullptr;      // picture.palette as a GDI palette
+    int transparentGif = 0;
+    TransparentColour transparentColour;   // black until the first pick
+    int bandExtent = 0;                    // client width - 280
+    HBITMAP aboutBitmap = nullptr;
+    HCURSOR dropperCursor = nullptr;
+    HWND checkBox = nullptr;
+    HWND emptyStatic = nullptr;
+    HWND colourLabel = nullptr;
+    RECT clientRect{};
+    char title[titleBufferSize] = {};
+};
 
 ShellState shell;
 
-namespace {
+// A failed load leaves no DIB: then nothing is shown and the picker stays off.
+bool pictureLoaded() { return !shell.picture.dib.empty(); }
 
 constexpr int bandExtentOffset = 280;
 
@@ -48,15 +68,15 @@ void onSize(HWND window) {
 }
 
 void onPaint(HWND window) {
-    if (shell.pictureLoaded)
-        paintPicture(window, shell.picture, shell.paletteHandle);
-    else
-        paintNoPicture(window);
-    drawToolBand(window, shell.bandExtent);
+    PAINTSTRUCT paint;
+    HDC dc = BeginPaint(window, &paint);
+    if (pictureLoaded()) paintPicture(dc, shell.picture, shell.paletteHandle);
+    drawToolBand(dc, shell.bandExtent);
+    EndPaint(window, &paint);
 }
 
 // The picker only listens while there is a picture and transparent mode is on.
-bool pickerActive() { return shell.pictureLoaded == 1 && shell.transparentGif == 1; }
+bool pickerActive() { return pictureLoaded() && shell.transparentGif == 1; }
 
 void onMouseMove(HWND window, LPARAM lParam) {
     if (pickerActive()) pickerMouseMove(window, shell.dropperCursor, lParam, shell.picture);
@@ -73,15 +93,16 @@ void onLeftButtonUp(HWND window, LPARAM lParam) {
 
 void onOpen(HWND window) {
     if (!chooseOpenFile(shell.picture, window)) return;
-    loadChosenPicture(window);
+    loadChosenPicture(window, shell.picture.path, shell.picture.fileType);
 }
 
 void onSave(HWND window) {
     // Without a picture there is nothing to write, so no dialog either.
-    if (!shell.pictureLoaded) return;
+    if (!pictureLoaded()) return;
     char path[pathBufferSize];
-    if (!chooseSaveFile(shell.picture, path, window)) return;
-    writeGif(shell.picture, path, shell.transparentGif, shell.transparentColour);
+    GifOptions options;
+    if (!chooseSaveFile(shell.picture, path, window, options)) return;
+    writeGif(shell.picture, path, shell.transparentGif, shell.transparentColour, nullptr, options);
     InvalidateRect(window, nullptr, TRUE);
 }
 
@@ -92,7 +113,8 @@ void onCommand(HWND window, WPARAM wParam) {
     case IDM_EXIT: SendMessageA(window, WM_CLOSE, 0, 0); break;
     case IDM_README: ShellExecuteA(nullptr, "open", "readme.txt", nullptr, nullptr, SW_SHOWNORMAL); break;
     case IDM_VERSION:
-        DialogBoxParamA(GetModuleHandleA(nullptr), ABOUT_DIALOG_NAME, window, aboutDialogProc, 0);
+        DialogBoxParamA(GetModuleHandleA(nullptr), ABOUT_DIALOG_NAME, window, aboutDialogProc,
+                        reinterpret_cast<LPARAM>(shell.aboutBitmap));
         break;
     case IDC_TRANSPARENT_CHECK: toggleTransparentGif(window, shell.checkBox, shell.transparentGif); break;
     default: break;
@@ -108,6 +130,15 @@ void onClose(HWND window) {
 }
 
 void onDestroy() { PostQuitMessage(0); }
+
+// Releases the picture and its GDI palette.
+void dropPicture() {
+    releasePicture(shell.picture);
+    if (shell.paletteHandle) {
+        DeleteObject(shell.paletteHandle);
+        shell.paletteHandle = nullptr;
+    }
+}
 
 }  // namespace
 
@@ -140,26 +171,11 @@ HWND createMainWindow(HINSTANCE instance, int x, int y, int showCommand) {
     return window;
 }
 
-void dropPicture() {
-    releasePicture(shell.picture);
-    if (shell.paletteHandle) {
-        DeleteObject(shell.paletteHandle);
-        shell.paletteHandle = nullptr;
-    }
-    shell.pictureLoaded = 0;
-}
-
-void adoptPicture() {
-    // A failed load leaves no DIB: show nothing and keep the picker off
-    // rather than paint or hit-test a picture that is not there.
-    shell.pictureLoaded = shell.picture.dib.empty() ? 0 : 1;
-    if (shell.pictureLoaded) shell.paletteHandle = createPicturePalette(shell.picture);
-}
-
-void loadChosenPicture(HWND window) {
+void loadChosenPicture(HWND window, const std::string& path, FileType fileType) {
     dropPicture();
-    loadPicture(shell.picture);
-    adoptPicture();
+    shell.picture.path = path;
+    shell.picture.fileType = fileType;
+    if (loadPicture(shell.picture)) shell.paletteHandle = createPicturePalette(shell.picture);
     // The title names the chosen file even when it could not be read.
     std::string name = shell.picture.path;
     name.resize(stripDirectory(name.data()));

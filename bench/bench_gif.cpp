@@ -82,14 +82,6 @@ void BM_PackLiteralCodes(benchmark::State& state) {
 }
 BENCHMARK(BM_PackLiteralCodes)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// The plain operations, one putCode per pixel.
-void BM_PackCodeByCode(benchmark::State& state) {
-    packPicture(state, [](GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> pixels) {
-        for (const std::uint8_t pixel : pixels) putCode(stream, sink, pixel, 9);
-    });
-}
-BENCHMARK(BM_PackCodeByCode)->Unit(benchmark::kMillisecond)->UseRealTime();
-
 // The plain bit-at-a-time packer, for scale.
 void BM_PackBitByBit(benchmark::State& state) {
     const Picture& picture = bigPicture();

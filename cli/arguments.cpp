@@ -46,16 +46,22 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::st
     CLI::Option* outputDir = app.add_option("--output-dir", arguments.outputDir);
     CLI::Option* type = app.add_option("-t,--type", arguments.type);
     CLI::Option* transparent = app.add_option("--transparent", arguments.transparent);
+    CLI::Option* palette = app.add_option("--palette", arguments.palette)->check(CLI::IsMember({"adaptive", "fixed"}));
+    CLI::Option* noDither = app.add_flag("--no-dither", arguments.noDither);
     CLI::Option* info = app.add_flag("--info", arguments.info);
     app.add_flag("-q,--quiet", arguments.quiet);
     CLI::Option* item = app.add_option("--item", arguments.item);
     CLI::Option* all = app.add_flag("--all", arguments.all);
     CLI::Option* list = app.add_flag("--list", arguments.list);
     CLI::Option* maxPixels = app.add_option("--max-pixels", arguments.maxPixels);
+    CLI::Option* lzw = app.add_flag("--lzw", arguments.lzw);
     all->excludes(item);
     list->excludes(item)->excludes(all)->excludes(info);
     output->excludes(info)->excludes(list)->excludes(outputDir);
     outputDir->excludes(info)->excludes(list);
+    lzw->excludes(info)->excludes(list);
+    palette->excludes(info)->excludes(list);
+    noDither->excludes(info)->excludes(list);
 
     try {
         app.parse(argc, argv);

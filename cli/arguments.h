@@ -14,6 +14,7 @@ struct Arguments {
     std::string type;         // given with -t
     std::string transparent;  // given with --transparent
     std::string outputDir;    // given with --output-dir
+    std::string palette = "adaptive";  // given with --palette
     bool hasOutput = false;
     bool hasOutputDir = false;
     bool hasType = false;
@@ -23,6 +24,8 @@ struct Arguments {
     bool quiet = false;
     bool list = false;
     bool all = false;
+    bool lzw = false;
+    bool noDither = false;
     int item = 0;
     std::int64_t maxPixels = 0;  // given with --max-pixels
     bool hasMaxPixels = false;

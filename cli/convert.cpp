@@ -9,8 +9,10 @@
 #include <vector>
 
 #include "image/archive.h"
+#include "image/bitmap.h"
+#include "image/container.h"
 #include "image/file_io.h"
-#include "image/loaders.h"
+#include "image/tim.h"
 #include "gif/save_file.h"
 #include "cli/naming.h"
 
@@ -92,8 +94,11 @@ bool finish(const Job& job, const Picture& picture, const std::string& output, c
     }
     std::string why;
     const TransparentColour colour = job.transparent.value_or(TransparentColour{});
-    const int written = toStandardOutput ? writeGifToStream(picture, stdout, job.transparent ? 1 : 0, colour, &why)
-                                         : writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why);
+    GifOptions options = job.gif;
+    options.alphaTransparency = !job.transparent;
+    const int transparentGif = job.transparent ? 1 : 0;
+    const int written = toStandardOutput ? writeGifToStream(picture, stdout, transparentGif, colour, &why, options)
+                                         : writeGif(picture, output.c_str(), transparentGif, colour, &why, options);
     if (!written) {
         report(toStandardOutput ? "standard output" : output, prefix + why);
         return false;
@@ -193,11 +198,10 @@ int loadFromStream(Picture& picture, InputFile& in, std::string* why) {
     switch (picture.fileType) {
     case FileType::bitmap: result = loadBitmap(picture, in.file.get(), in.length, why); break;
     case FileType::tim: result = loadTimFile(picture, in.file.get(), in.length, why); break;
-    case FileType::container: result = loadContainerFile(picture, in.file.get(), in.length, why); break;
+    case FileType::container: result = loadContainer(picture, in.file.get(), in.length, nullptr, why); break;
     default: result = fail(why, "unknown file type"); break;
     }
-    if (result == 1 && picture.dib.empty()) result = fail(why, "the file holds no picture");
-    if (result != 1) releasePicture(picture);
+    if (!result) releasePicture(picture);
     return result;
 }
 

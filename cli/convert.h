@@ -59,6 +59,7 @@ struct Job {
     int itemDigits = 3;  // --all numbers items with this many digits at least
     Action action = Action::convert;
     std::optional<TransparentColour> transparent;
+    GifOptions gif;      // alphaTransparency is set from `transparent`
     int item = 0;        // 1-based archive item; 0 = the first
     bool allItems = false;
     std::int64_t maxPixels = defaultMaxPixels;  // 0: no limit

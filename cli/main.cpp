@@ -14,6 +14,7 @@
 #include "cli/arguments.h"
 #include "cli/convert.h"
 #include "cli/naming.h"
+#include "image/paths.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -55,7 +56,19 @@ Options:
                         name: .bmp, .tim, .lzb, or a name ending in "pb" for
                         an archive; any other ending needs -t (any case)
   --transparent COLOR   mark this colour transparent: R,G,B (decimal, 0-255)
-                        or #RRGGBB; an input no pixel of which has it fails
+                        or #RRGGBB; an input no pixel of which has it fails.
+                        Without it, the pixels of a 32-bit bitmap's alpha
+                        channel that are less than half opaque become
+                        transparent
+  --palette KIND        the colour table of a picture with more than 8 bits
+                        per pixel: adaptive (made for the picture; exact
+                        when it has at most 256 colours) or fixed (the same
+                        256 colours for every picture). Default: adaptive
+  --no-dither           take each pixel's nearest colour, without error
+                        diffusion
+  --lzw                 compress the image data, with the smallest colour
+                        table that holds the picture's colours; a picture
+                        that does not shrink is written as without it
   --info                print what was loaded as one JSON object per input
                         (path, fileType, width, height, bitCount, colorCount,
                         imageSize); write nothing
@@ -84,6 +97,7 @@ Examples:
                                         both make magenta transparent
   quolb-gif -q *.bmp                    converts several, one after another
                                         (on Windows the program expands *)
+  quolb-gif --lzw -q *.bmp              the same, as small files
   quolb-gif -t bmp - -o - < a.bmp > a.gif
                                         from standard input to output
   quolb-gif --output-dir gifs *.bmp     writes gifs/NAME.gif for each
@@ -247,6 +261,9 @@ int run(const quolb::Arguments& options) {
         }
         job.action = action;
         job.transparent = transparent;
+        job.gif.lzw = options.lzw;
+        job.gif.palette = options.palette == "fixed" ? GifPalette::fixed : GifPalette::adaptive;
+        job.gif.dither = !options.noDither;
         job.item = options.item;
         job.allItems = options.all;
         if (options.hasMaxPixels) job.maxPixels = options.maxPixels;

@@ -1,13 +1,9 @@
 #include "cli/naming.h"
 
-#include "image/file_io.h"
-
 #include <array>
 #include <cstdio>
 
-#ifdef _WIN32
-#include <windows.h>
-#endif
+#include "image/paths.h"
 
 namespace quolb {
 
@@ -40,33 +36,7 @@ std::optional<int> parseComponent(std::string_view text, int base, std::size_t m
     return value;
 }
 
-#ifdef _WIN32
-// Narrow paths arrive in the system's ANSI code page (932 on a Japanese
-// system); asking the system keeps other double-byte code pages right too.
-bool systemLeadByte(unsigned char byte) { return IsDBCSLeadByte(byte) != 0; }
-#endif
-
-// Where the file name starts: after the last directory separator (or, on
-// Windows, after a drive's colon). Trail bytes of double-byte characters are
-// stepped over, since one may equal the backslash.
-std::size_t fileNameStart(const std::string& path) {
-    const LeadBytePredicate isLeadByte = pathLeadBytes();
-    std::size_t start = 0;
-    for (std::size_t i = 0; i < path.size(); ++i) {
-        const char c = path[i];
-        if (isLeadByte(static_cast<unsigned char>(c)) && i + 1 < path.size()) {
-            ++i;
-            continue;
-        }
-#ifdef _WIN32
-        const bool separator = c == '\\' || c == '/' || c == ':';
-#else
-        const bool separator = c == '/';
-#endif
-        if (separator) start = i + 1;
-    }
-    return start;
-}
+std::string withoutExtension(const std::string& path) { return path.substr(0, splitPath(path).extensionStart); }
 
 }  // namespace
 
@@ -103,27 +73,12 @@ std::optional<TransparentColour> parseColour(std::string_view text) {
                              static_cast<std::uint8_t>(*parts[2])};
 }
 
-LeadBytePredicate pathLeadBytes() {
-#ifdef _WIN32
-    return pathsInUtf8() ? noLeadBytes : systemLeadByte;
-#else
-    return noLeadBytes;
-#endif
-}
-
-std::string pathStem(const std::string& path) {
-    const std::size_t start = fileNameStart(path);
-    std::string name = path.substr(start);
-    const std::size_t length = cutExtension(name.data(), pathLeadBytes());
-    return path.substr(0, start) + name.substr(0, length);
-}
-
-std::string defaultOutput(const std::string& input) { return pathStem(input) + ".gif"; }
+std::string defaultOutput(const std::string& input) { return withoutExtension(input) + ".gif"; }
 
 std::string itemOutput(const std::string& output, int number, int digits) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, "-%0*d.gif", digits, number);
-    return pathStem(output) + suffix;
+    return withoutExtension(output) + suffix;
 }
 
 }  // namespace quolb

@@ -11,26 +11,24 @@
 #include <unistd.h>
 
 #include "gif/writer.h"
+#include "tests/support/load_file.h"
 
 namespace quolb::fuzz {
 
-struct Loaded { Picture picture; std::string why; };
+using test::Loaded;
 
 // Loads the input from a file of its own (in memory where the system has a
 // folder for it) as `type`, `opens` times: an archive steps on each time.
 inline Loaded loadInput(const std::uint8_t* data, std::size_t size, FileType type, int opens = 1) {
     Loaded out;
-    Picture& picture = out.picture;
-    picture.path = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + ("/quolb-fuzz-" + std::to_string(getpid()));
-    picture.fileType = type;
+    const Picture& picture = out.picture;
     // Small enough that the fuzzer's time goes into parsing, not into
     // filling gigabyte pictures that a few bytes of RLE data may claim.
-    picture.maxPixels = 4'000'000;
-    std::ofstream(picture.path, std::ios::binary).write(reinterpret_cast<const char*>(data), std::streamsize(size));
+    out.picture.maxPixels = 4'000'000;
+    const std::string path = (access("/dev/shm", W_OK) == 0 ? "/dev/shm" : "/tmp") + ("/quolb-fuzz-" + std::to_string(getpid()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(data), std::streamsize(size));
     while (opens-- > 0) {
-        releasePicture(picture);
-        out.why.clear();
-        const int result = loadPicture(picture, &out.why);
+        const int result = test::loadFile(out, path, type);
         if (result == 0 && (out.why.empty() || !picture.dib.empty() || !picture.palette.empty())) std::abort();
         if (picture.archiveOffset < 0 || static_cast<std::size_t>(picture.archiveOffset) > size) std::abort();
         const auto dibSize = dibHeaderSize + 4 * std::size_t(picture.colorCount) + std::size_t(picture.imageSize);

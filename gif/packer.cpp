@@ -61,15 +61,6 @@ void putBits(GifCodeStream& stream, GifSink& sink, std::uint32_t value, int widt
     }
 }
 
-void putCode(GifCodeStream& stream, GifSink& sink, int code, int width) {
-    if (stream.codesSinceClear >= stream.clearLimit) {
-        putBits(stream, sink, static_cast<std::uint32_t>(stream.clearCode), width);
-        stream.codesSinceClear = 0;
-    }
-    putBits(stream, sink, static_cast<std::uint32_t>(code), width);
-    ++stream.codesSinceClear;
-}
-
 void finish(GifCodeStream& stream, GifSink& sink, int endCode, int width) {
     putBits(stream, sink, static_cast<std::uint32_t>(endCode), width);
     if (stream.bitCount > 0) {
@@ -135,7 +126,7 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
     std::size_t left = codes.size();
     while (left > 0) {
         // The held partial sub-block moves into the buffer and back out at
-        // the end, so the record is left as putCode would leave it.
+        // the end, so the record is left as putBits and putByte leave it.
         std::size_t chunk = std::min(left, chunkCodesMax);
         left -= chunk;
         std::uint8_t* const start = sinkReserve(sink, chunkBytesMax(chunk));

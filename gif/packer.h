@@ -14,7 +14,7 @@
 namespace quolb {
 
 // Where the packed bytes go: gathered in one buffer and handed to `file` in
-// large writes. Without a file every byte stays in the buffer (for tests).
+// large writes. Without a file every byte stays in the buffer.
 // A short write sets `failed`; later bytes are then dropped.
 struct GifSink {
     std::FILE* file = nullptr;
@@ -31,8 +31,6 @@ inline void sinkCommit(GifSink& sink, std::size_t count) { sink.used += count; }
 void sinkWrite(GifSink& sink, const std::uint8_t* data, std::size_t count);
 // Writes everything gathered to the file. Returns false when any write failed.
 bool sinkFlush(GifSink& sink);
-// The bytes gathered and not yet written out.
-inline std::span<const std::uint8_t> sinkBytes(const GifSink& sink) { return {sink.buffer.get(), sink.used}; }
 
 struct GifCodeStream {
     std::uint32_t accumulator = 0;           // pending bits, oldest in bit 0
@@ -53,13 +51,12 @@ void putByte(GifCodeStream& stream, GifSink& sink, std::uint8_t byte);
 void flushBlock(GifCodeStream& stream, GifSink& sink);
 // Appends the `width` low bits of `value` (which must be below 2^width, width <= 24).
 void putBits(GifCodeStream& stream, GifSink& sink, std::uint32_t value, int width);
-// Sends one code, preceded by the clear code when one is due.
-void putCode(GifCodeStream& stream, GifSink& sink, int code, int width);
 // Sends the end code, the last partial byte and the last partial sub-block.
 void finish(GifCodeStream& stream, GifSink& sink, int endCode, int width);
 
-// Sends every byte of `codes` as a 9-bit code, exactly as putCode(sink,
-// code, 9) would one by one, clear codes included, but several codes per store.
+// Sends every byte of `codes` as a 9-bit code, each preceded by the clear
+// code when clearLimit codes have been sent since the last one; several
+// codes go out per store.
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes);
 
 }  // namespace quolb

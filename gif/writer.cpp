@@ -1,4 +1,4 @@
-// GIF89a as this program writes it: one uncompressed image.
+// GIF89a as this program writes it: one image, uncompressed unless asked.
 //
 //   0    "GIF89a"
 //   6    logical screen: width, height (16 bits each), 0xF7 (a 256-entry
@@ -15,14 +15,22 @@
 //        never compressed, and a decoder's table never needs 10-bit codes
 //        then 00 (block terminator) and 3B (trailer)
 //
+// Compressed (GifOptions::lzw), the table keeps the smallest power of two of
+// entries, 2^k, that holds every index used (byte 10 becomes 0xF0 | k - 1),
+// everything after it moves up, the minimum code size is k but at least 2,
+// and the code stream is LZW (gif/lzw.h). Whenever that file would not be
+// smaller, the uncompressed one above is written instead.
+//
 // Pixels go out top row first; the DIB holds its rows bottom-up. Pictures of
-// 1, 4 or 8 bits send their indices; 16-, 24- and 32-bit pictures send the
-// index of the nearest colour in the file's table.
+// 1, 4 or 8 bits send their indices into their own table (a pixel of an
+// entry that repeats the transparent colour takes the transparent index);
+// 16-, 24- and 32-bit pictures get a table and indices from the quantizer.
 #include "gif/writer.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <array>
+#include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -30,7 +38,9 @@
 #include <vector>
 
 #include "image/byte_reader.h"
+#include "gif/lzw.h"
 #include "gif/packer.h"
+#include "gif/quantizer.h"
 #include "gif/save_file.h"
 
 namespace quolb {
@@ -53,16 +63,12 @@ struct PixelLayout {
 int checkPicture(const Picture& picture, PixelLayout& layout, std::string* why) {
     if (picture.dib.empty()) return fail(why, "there is no picture to save");
     if (picture.width <= 0 || picture.height <= 0) return fail(why, "the picture has no pixels");
-    if (picture.width > maxDimension || picture.height > maxDimension)
-        return fail(why, "a GIF holds at most 65535 pixels in width and height");
+    if (!checkMaxDimension(picture.width, picture.height, why)) return 0;
     if (picture.colorCount < 0 || picture.imageSize <= 0 || picture.dib.size() < dibHeaderSize)
         return fail(why, "the picture's sizes do not fit its data");
     const DibHeader header = pictureHeader(picture);
     if (header.biCompression != 0) return fail(why, "the picture's pixels are not stored plainly");
-    switch (header.biBitCount) {
-    case 1: case 4: case 8: case 16: case 24: case 32: break;
-    default: return fail(why, "the picture's bit count cannot be saved");
-    }
+    if (!isDibBitCount(header.biBitCount)) return fail(why, "the picture's bit count cannot be saved");
     layout.bitCount = header.biBitCount;
     layout.rowsOffset = dibHeaderSize + 4 * static_cast<std::size_t>(picture.colorCount);
     layout.stride = static_cast<std::size_t>(picture.imageSize / picture.height);
@@ -75,20 +81,11 @@ int checkPicture(const Picture& picture, PixelLayout& layout, std::string* why) 
 
 ColourTable buildColourTable(const Picture& picture) {
     ColourTable table{};
-    if (picture.colorCount == 0) {
-        for (std::size_t i = 0; i < 256; ++i) {
-            table[3 * i] = DefaultPalette[i].red;
-            table[3 * i + 1] = DefaultPalette[i].green;
-            table[3 * i + 2] = DefaultPalette[i].blue;
-        }
-        return table;
-    }
-    const std::size_t count = std::min<std::size_t>(static_cast<std::size_t>(picture.colorCount), 256);
-    const std::uint8_t* quad = picture.dib.data() + dibHeaderSize;
-    for (std::size_t i = 0; i < count; ++i, quad += 4) {
-        table[3 * i] = quad[2];
-        table[3 * i + 1] = quad[1];
-        table[3 * i + 2] = quad[0];
+    const std::vector<PaletteEntry> colours = pictureColours(picture);
+    for (std::size_t i = 0; i < std::min<std::size_t>(colours.size(), 256); ++i) {
+        table[3 * i] = colours[i].red;
+        table[3 * i + 1] = colours[i].green;
+        table[3 * i + 2] = colours[i].blue;
     }
     return table;
 }
@@ -100,100 +97,13 @@ std::uint8_t transparentIndex(const ColourTable& table, TransparentColour colour
     return 0;
 }
 
-// Finds the table index for a colour of a picture without indices. With the
-// DefaultPalette each channel has its own evenly spaced levels, so the
-// nearest entry comes from rounding each channel. Any other table gets a
-// cube of 32 x 32 x 32 cells, each holding the entry nearest the cell's
-// colour, plus an exact-match check so the table's own colours map to
-// themselves; ties go to the lower index.
-struct NearestColour {
-    bool defaultPalette = true;
-    std::vector<std::uint8_t> cube;
-    // Open addressing over the table's distinct colours: key 0 = empty slot.
-    std::array<std::uint32_t, 1024> exactKeys{};
-    std::array<std::uint8_t, 1024> exactIndex{};
-
-    static std::size_t slotOf(std::uint32_t key) { return (key * 2654435761u) >> 22; }
-
-    void build(const Picture& picture, const ColourTable& table) {
-        defaultPalette = picture.colorCount == 0;
-        if (defaultPalette) return;
-        std::vector<std::uint32_t> distinct;  // (index << 24) | rgb, lowest index first
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            const std::uint32_t rgb = std::uint32_t{table[3 * i]} << 16 | std::uint32_t{table[3 * i + 1]} << 8 |
-                                      table[3 * i + 2];
-            const bool seen = std::any_of(distinct.begin(), distinct.end(),
-                                          [rgb](std::uint32_t d) { return (d & 0xFFFFFF) == rgb; });
-            if (seen) continue;
-            distinct.push_back(i << 24 | rgb);
-            const std::uint32_t key = rgb | 0x1000000;
-            std::size_t slot = slotOf(key);
-            while (exactKeys[slot] != 0) slot = (slot + 1) % exactKeys.size();
-            exactKeys[slot] = key;
-            exactIndex[slot] = static_cast<std::uint8_t>(i);
-        }
-        cube.resize(32 * 32 * 32);
-        for (unsigned r = 0; r < 32; ++r)
-            for (unsigned g = 0; g < 32; ++g)
-                for (unsigned b = 0; b < 32; ++b)
-                    cube[r << 10 | g << 5 | b] = search(distinct, widen5(r), widen5(g), widen5(b));
-    }
-
-    static int widen5(unsigned v) { return static_cast<int>(v << 3 | v >> 2); }
-
-    static std::uint8_t search(const std::vector<std::uint32_t>& distinct, int r, int g, int b) {
-        int best = std::numeric_limits<int>::max();
-        std::uint8_t index = 0;
-        for (const std::uint32_t d : distinct) {
-            const int dr = static_cast<int>(d >> 16 & 0xFF) - r;
-            const int dg = static_cast<int>(d >> 8 & 0xFF) - g;
-            const int db = static_cast<int>(d & 0xFF) - b;
-            const int distance = dr * dr + dg * dg + db * db;
-            if (distance < best) {
-                best = distance;
-                index = static_cast<std::uint8_t>(d >> 24);
-            }
-        }
-        return index;
-    }
-
-    static unsigned level(unsigned v, unsigned step, unsigned top) { return std::min(top, (v + step / 2 - 1) / step); }
-
-    std::uint8_t of(unsigned r, unsigned g, unsigned b) const {
-        if (defaultPalette) return static_cast<std::uint8_t>(level(r, 32, 7) | level(g, 32, 7) << 3 | level(b, 64, 3) << 6);
-        const std::uint32_t key = (r << 16 | g << 8 | b) | 0x1000000;
-        for (std::size_t slot = slotOf(key); exactKeys[slot] != 0; slot = (slot + 1) % exactKeys.size())
-            if (exactKeys[slot] == key) return exactIndex[slot];
-        return cube[(r >> 3) << 10 | (g >> 3) << 5 | b >> 3];
-    }
-
-    // A 5-5-5 pixel: its cube cell is its own colour, widened to 8 bits.
-    std::uint8_t of555(unsigned v) const {
-        const unsigned r = v >> 10 & 31, g = v >> 5 & 31, b = v & 31;
-        if (defaultPalette)
-            return of(static_cast<unsigned>(widen5(r)), static_cast<unsigned>(widen5(g)), static_cast<unsigned>(widen5(b)));
-        return cube[r << 10 | g << 5 | b];
-    }
-};
-
-// Turns one DIB row of any layout but 8 bits into one index per pixel.
-void rowIndices(const std::uint8_t* row, int bitCount, const NearestColour& nearest, std::span<std::uint8_t> out) {
+// Turns one DIB row of 1 or 4 bits into one index per pixel.
+void rowIndices(const std::uint8_t* row, int bitCount, std::span<std::uint8_t> out) {
     const std::size_t width = out.size();
-    switch (bitCount) {
-    case 1:
+    if (bitCount == 1) {
         for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(row[x / 8] >> (7 - x % 8) & 1);
-        break;
-    case 4:
+    } else {
         for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(row[x / 2] >> (x % 2 ? 0 : 4) & 15);
-        break;
-    case 16:
-        for (std::size_t x = 0; x < width; ++x) out[x] = nearest.of555(unsigned{row[2 * x]} | unsigned{row[2 * x + 1]} << 8);
-        break;
-    default: {  // 24 and 32 bits: blue, green, red (, unused)
-        const std::size_t step = static_cast<std::size_t>(bitCount) / 8;
-        for (std::size_t x = 0; x < width; ++x, row += step) out[x] = nearest.of(row[2], row[1], row[0]);
-        break;
-    }
     }
 }
 
@@ -231,7 +141,6 @@ std::uint64_t fileLength(const Picture& picture) {
     return 802 + bytes + (bytes + 254) / 255;
 }
 
-// Everything after the head goes through the packer.
 // A GIF names one transparent index, so pixels of other entries holding the
 // transparent colour move to it; the identity when the table has no such
 // duplicate. Only for pictures that send their own indices.
@@ -252,46 +161,159 @@ IndexRemap duplicatesToTransparent(const ColourTable& table, int transparentGif,
     return remap;
 }
 
-void writeImageData(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest,
-                    const IndexRemap& remap, GifCodeStream& stream, GifSink& sink) {
-    reset(stream);
-    stream.clearCode = clearCode;
-    stream.clearLimit = clearLimit;
+// How the picture's rows become indices: pictures of more than 8 bits take
+// theirs from the quantization, the others send their own, remapped.
+struct IndexSource {
+    Quantization* quantization = nullptr;
+    IndexRemap remap;
+};
+
+// Calls `use` with each row's indices, top row first, until it returns
+// false.
+template <typename Use>
+void forEachRow(const Picture& picture, const PixelLayout& layout, IndexSource& source, Use use) {
     const auto width = static_cast<std::size_t>(picture.width);
-    const bool direct = layout.bitCount == 8 && !remap.needed;
+    const bool direct = layout.bitCount == 8 && !source.remap.needed;
     std::vector<std::uint8_t> indices(direct ? 0 : width);
+    if (source.quantization) restartMapping(*source.quantization);
     for (std::int32_t r = picture.height - 1; r >= 0; --r) {
         const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
         if (direct) {
-            putLiteralCodes(stream, sink, std::span(row, width));
+            if (!use(std::span(row, width))) return;
             continue;
         }
-        if (layout.bitCount == 8) std::copy(row, row + width, indices.begin());
-        else rowIndices(row, layout.bitCount, nearest, indices);
-        if (remap.needed && layout.bitCount <= 8)
-            for (std::uint8_t& index : indices) index = remap.to[index];
-        putLiteralCodes(stream, sink, indices);
+        if (source.quantization)
+            mapNextRow(*source.quantization, indices);
+        else if (layout.bitCount == 8)
+            std::copy(row, row + width, indices.begin());
+        else
+            rowIndices(row, layout.bitCount, indices);
+        if (source.remap.needed)
+            for (std::uint8_t& index : indices) index = source.remap.to[index];
+        if (!use(std::span<const std::uint8_t>(indices))) return;
     }
-    finish(stream, sink, endCode, codeWidth);
-    const std::uint8_t tail[2] = {0, 0x3B};  // block terminator, trailer
-    sinkWrite(sink, tail, sizeof tail);
 }
 
-}  // namespace
+const std::uint8_t fileTail[2] = {0, 0x3B};  // block terminator, trailer
 
-namespace {
+// Everything after the head goes through the packer.
+void writeImageData(const Picture& picture, const PixelLayout& layout, IndexSource& source, GifCodeStream& stream,
+                    GifSink& sink) {
+    reset(stream);
+    stream.clearCode = clearCode;
+    stream.clearLimit = clearLimit;
+    forEachRow(picture, layout, source, [&](std::span<const std::uint8_t> indices) {
+        putLiteralCodes(stream, sink, indices);
+        return true;
+    });
+    finish(stream, sink, endCode, codeWidth);
+    sinkWrite(sink, fileTail, sizeof fileTail);
+}
+
+// The compressed file but its tail, held in memory until it is known to
+// be the smaller one.
+struct CompressedImage {
+    std::vector<std::uint8_t> head;  // up to the minimum code size
+    GifSink data;                    // the sub-blocks
+};
+
+int usedTableBits(const Picture& picture, const PixelLayout& layout, IndexSource& source) {
+    unsigned used = 0;           // every index or'ed: as many bits as the largest
+    if (source.quantization)     // its indices are below the count of entries it uses
+        return std::max(1, static_cast<int>(std::bit_width(static_cast<unsigned>(source.quantization->colourCount - 1))));
+    forEachRow(picture, layout, source, [&](std::span<const std::uint8_t> indices) {
+        for (const std::uint8_t index : indices) used |= index;
+        return used < 0x80;
+    });
+    return std::max(1, static_cast<int>(std::bit_width(used)));
+}
+
+// The head with the table cut to 2^tableBits entries.
+std::vector<std::uint8_t> shrinkHead(const std::array<std::uint8_t, 800>& head, int tableBits, int codeSize) {
+    const std::size_t tableLength = 3 * (std::size_t{1} << tableBits);
+    std::vector<std::uint8_t> shrunk(head.begin(), head.begin() + 13 + static_cast<std::ptrdiff_t>(tableLength));
+    shrunk[10] = static_cast<std::uint8_t>(0xF0 | (tableBits - 1));
+    shrunk.insert(shrunk.end(), head.begin() + 781, head.end());
+    shrunk.back() = static_cast<std::uint8_t>(codeSize);
+    return shrunk;
+}
+
+// Compresses the picture; false when the whole file would not come out
+// smaller than the uncompressed one (or memory ran short), which is then
+// written instead.
+bool compressImage(const Picture& picture, const PixelLayout& layout, IndexSource& source,
+                   const std::array<std::uint8_t, 800>& head, CompressedImage& out) {
+    try {
+        const int tableBits = usedTableBits(picture, layout, source);
+        const int codeSize = std::max(2, tableBits);
+        out.head = shrinkHead(head, tableBits, codeSize);
+        const std::uint64_t plain = fileLength(picture);
+        const std::uint64_t frame = out.head.size() + sizeof fileTail;
+        LzwEncoder encoder;
+        lzwBegin(encoder, codeSize);
+        bool small = true;
+        forEachRow(picture, layout, source, [&](std::span<const std::uint8_t> indices) {
+            lzwFeed(encoder, out.data, indices);
+            return small = frame + out.data.used < plain;
+        });
+        if (!small) return false;
+        lzwFinish(encoder, out.data);
+        return frame + out.data.used < plain;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
+// Everything decided before the first byte goes out: the table, how rows
+// become indices and, when asked for and smaller, the compressed image.
+struct PreparedGif {
+    std::unique_ptr<Quantization> quantization;
+    IndexSource source;
+    std::array<std::uint8_t, 800> head{};
+    CompressedImage compressed;
+    bool lzw = false;
+};
+
+int prepareGif(const Picture& picture, const PixelLayout& layout, int transparentGif,
+               TransparentColour transparentColour, const GifOptions& options, PreparedGif& out, std::string* why) {
+    // Pictures with indices keep their own table; deeper ones get a table
+    // made for their colours (the table such a file may carry is only a
+    // hint for displays with few colours).
+    ColourTable table{};
+    std::uint8_t transparent = 0;
+    if (layout.bitCount > 8) {
+        TrueColourRows rows;
+        rows.bottomRow = picture.dib.data() + layout.rowsOffset;
+        rows.stride = layout.stride;
+        rows.width = static_cast<std::size_t>(picture.width);
+        rows.height = static_cast<std::size_t>(picture.height);
+        rows.bitCount = layout.bitCount;
+        rows.hasKey = transparentGif != 0;
+        rows.key = {transparentColour.red, transparentColour.green, transparentColour.blue};
+        rows.alpha = !rows.hasKey && options.alphaTransparency && picture.alphaChannel != 0 && layout.bitCount == 32;
+        try {
+            out.quantization = std::make_unique<Quantization>();
+            quantize(rows, options.palette == GifPalette::fixed ? TableChoice::fixed : TableChoice::adaptive,
+                     options.dither, *out.quantization);
+        } catch (const std::bad_alloc&) {
+            return fail(why, "not enough memory to choose the GIF's colours");
+        }
+        table = out.quantization->table;
+        transparentGif = out.quantization->transparentIndex >= 0 ? 1 : 0;
+        transparent = static_cast<std::uint8_t>(std::max(out.quantization->transparentIndex, 0));
+        out.source.quantization = out.quantization.get();
+    } else {
+        table = buildColourTable(picture);
+        transparent = transparentIndex(table, transparentColour);
+        out.source.remap = duplicatesToTransparent(table, transparentGif, transparent);
+    }
+    out.head = buildHead(picture, table, transparentGif, transparent);
+    out.lzw = options.lzw && compressImage(picture, layout, out.source, out.head, out.compressed);
+    return 1;
+}
 
 // The whole GIF into an open stream; true when every write succeeded.
-bool writeGifData(const Picture& picture, const PixelLayout& layout, std::FILE* file, int transparentGif,
-                  TransparentColour transparentColour) {
-    const ColourTable table = buildColourTable(picture);
-    NearestColour nearest;
-    if (layout.bitCount > 8) nearest.build(picture, table);
-    const std::uint8_t transparent = transparentIndex(table, transparentColour);
-    const auto head = buildHead(picture, table, transparentGif, transparent);
-    const IndexRemap remap =
-        layout.bitCount <= 8 ? duplicatesToTransparent(table, transparentGif, transparent) : IndexRemap{};
-
+bool writePrepared(const Picture& picture, const PixelLayout& layout, PreparedGif& gif, std::FILE* file) {
     GifSink sink;
     sink.file = file;
     std::setvbuf(sink.file, nullptr, _IONBF, 0);  // the sink already writes in large pieces
@@ -299,9 +321,15 @@ bool writeGifData(const Picture& picture, const PixelLayout& layout, std::FILE* 
     try {
         sink.capacity = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), 1u << 20));
         sink.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(sink.capacity);
-        sinkWrite(sink, head.data(), head.size());
-        GifCodeStream stream;
-        writeImageData(picture, layout, nearest, remap, stream, sink);
+        if (gif.lzw) {
+            sinkWrite(sink, gif.compressed.head.data(), gif.compressed.head.size());
+            sinkWrite(sink, gif.compressed.data.buffer.get(), gif.compressed.data.used);
+            sinkWrite(sink, fileTail, sizeof fileTail);
+        } else {
+            sinkWrite(sink, gif.head.data(), gif.head.size());
+            GifCodeStream stream;
+            writeImageData(picture, layout, gif.source, stream, sink);
+        }
     } catch (const std::bad_alloc&) {
         written = false;
     }
@@ -313,6 +341,27 @@ bool writeGifData(const Picture& picture, const PixelLayout& layout, std::FILE* 
 int pictureHasColour(const Picture& picture, TransparentColour colour) {
     PixelLayout layout;
     if (!checkPicture(picture, layout, nullptr)) return 0;
+    const auto width = static_cast<std::size_t>(picture.width);
+    if (layout.bitCount > 8) {
+        // The quantizer gives the transparent colour an exact entry of its
+        // own, so a pixel of exactly that colour (as shown) is all it takes.
+        for (std::int32_t r = 0; r < picture.height; ++r) {
+            const std::uint8_t* row =
+                picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
+            for (std::size_t x = 0; x < width; ++x) {
+                if (layout.bitCount == 16) {
+                    const unsigned v = unsigned{row[2 * x]} | unsigned{row[2 * x + 1]} << 8;
+                    if (widen5(v >> 10 & 31) == colour.red && widen5(v >> 5 & 31) == colour.green &&
+                        widen5(v & 31) == colour.blue)
+                        return 1;
+                } else {
+                    const std::uint8_t* p = row + x * static_cast<std::size_t>(layout.bitCount / 8);
+                    if (p[2] == colour.red && p[1] == colour.green && p[0] == colour.blue) return 1;
+                }
+            }
+        }
+        return 0;
+    }
     const ColourTable table = buildColourTable(picture);
     std::array<bool, 256> holds{};
     bool any = false;
@@ -321,49 +370,37 @@ int pictureHasColour(const Picture& picture, TransparentColour colour) {
         any = any || holds[i];
     }
     if (!any) return 0;  // the GIF's table could not name it
-    const auto width = static_cast<std::size_t>(picture.width);
     std::vector<std::uint8_t> indices(width);
-    const NearestColour none;
     for (std::int32_t r = 0; r < picture.height; ++r) {
         const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
-        if (layout.bitCount <= 8) {
-            if (layout.bitCount == 8) std::copy(row, row + width, indices.begin());
-            else rowIndices(row, layout.bitCount, none, indices);
-            if (std::any_of(indices.begin(), indices.end(), [&](std::uint8_t i) { return holds[i]; })) return 1;
-            continue;
-        }
-        for (std::size_t x = 0; x < width; ++x) {  // the colour itself, exactly
-            if (layout.bitCount == 16) {
-                const unsigned v = unsigned{row[2 * x]} | unsigned{row[2 * x + 1]} << 8;
-                if (NearestColour::widen5(v >> 10 & 31) == colour.red && NearestColour::widen5(v >> 5 & 31) == colour.green &&
-                    NearestColour::widen5(v & 31) == colour.blue)
-                    return 1;
-            } else {
-                const std::uint8_t* p = row + x * static_cast<std::size_t>(layout.bitCount / 8);
-                if (p[2] == colour.red && p[1] == colour.green && p[0] == colour.blue) return 1;
-            }
-        }
+        if (layout.bitCount == 8) std::copy(row, row + width, indices.begin());
+        else rowIndices(row, layout.bitCount, indices);
+        if (std::any_of(indices.begin(), indices.end(), [&](std::uint8_t i) { return holds[i]; })) return 1;
     }
     return 0;
 }
 
 int writeGif(const Picture& picture, const char* path, int transparentGif, TransparentColour transparentColour,
-             std::string* why, [[maybe_unused]] const GifOptions& options) {
+             std::string* why, const GifOptions& options) {
     PixelLayout layout;
     if (!checkPicture(picture, layout, why)) return 0;
     if (!path || !*path) return fail(why, "no file name to save to");
+    PreparedGif gif;
+    if (!prepareGif(picture, layout, transparentGif, transparentColour, options, gif, why)) return 0;
     // See gif/save_file.h for how the new file takes the old one's place.
     SaveTarget save;
     if (!beginSave(path, save, why)) return 0;
-    const bool written = writeGifData(picture, layout, save.file.get(), transparentGif, transparentColour);
+    const bool written = writePrepared(picture, layout, gif, save.file.get());
     return finishSave(save, written, why);
 }
 
 int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif,
-                     TransparentColour transparentColour, std::string* why, [[maybe_unused]] const GifOptions& options) {
+                     TransparentColour transparentColour, std::string* why, const GifOptions& options) {
     PixelLayout layout;
     if (!checkPicture(picture, layout, why)) return 0;
-    if (!writeGifData(picture, layout, file, transparentGif, transparentColour))
+    PreparedGif gif;
+    if (!prepareGif(picture, layout, transparentGif, transparentColour, options, gif, why)) return 0;
+    if (!writePrepared(picture, layout, gif, file))
         return fail(why, "write error while writing the GIF: " + systemReason(errno));
     return 1;
 }

@@ -1,5 +1,6 @@
 // Writes a loaded Picture as a GIF89a file: one image, a 256-entry global
-// colour table, a graphic control extension and uncompressed image data.
+// colour table, a graphic control extension and uncompressed image data, or
+// on request compressed image data and a table cut to the indices used.
 #pragma once
 
 #include <cstdint>
@@ -16,12 +17,27 @@ struct TransparentColour {
     std::uint8_t blue = 0;
 };
 
-// How a GIF is to be made beyond the picture and its transparent colour. The
-// defaults write what a plain Save has always written.
-struct GifOptions {
+enum class GifPalette {
+    adaptive,  // a table made for the picture's colours (exact when it has at most 256)
+    fixed,     // DefaultPalette, the same table for every picture
 };
 
-// Writes the picture to `path`. Returns 1 when the whole file was written and
+// How a GIF is to be made beyond the picture and its transparent colour.
+// Pictures of 1, 4 and 8 bits always keep their own table and indices.
+struct GifOptions {
+    GifPalette palette = GifPalette::adaptive;
+    bool dither = true;  // error diffusion when the table cannot hold every colour
+    // A 32-bit picture with an alpha channel: pixels below half opacity
+    // become transparent, unless a transparent colour is given.
+    bool alphaTransparency = false;
+    // Compressed image data and the smallest colour table that holds the
+    // picture's indices; the uncompressed file whenever that is not smaller.
+    bool lzw = false;
+};
+
+// Writes the picture to `path`. With `transparentGif`, the pixels of exactly
+// `transparentColour` (as shown: 16-bit channels widened by widen5) and no
+// others become transparent. Returns 1 when the whole file was written and
 // closed, 0 otherwise with the reason in `why`. A failed save leaves whatever
 // file stood at `path` as it was.
 int writeGif(const Picture& picture, const char* path, int transparentGif,
@@ -30,8 +46,8 @@ int writeGif(const Picture& picture, const char* path, int transparentGif,
 
 // Whether the GIF made of `picture` would show `colour` in any pixel: a
 // pixel whose table entry holds it (1, 4 and 8 bits), or a pixel of exactly
-// that colour that the table can name (16 to 32 bits). A transparent colour
-// no pixel has would otherwise mark table entry 0.
+// that colour, as shown (16 to 32 bits). Marking a colour no pixel has would
+// make an entry transparent that some pixels use.
 int pictureHasColour(const Picture& picture, TransparentColour colour);
 
 // Writes the same GIF into an open binary stream (standard output), which it

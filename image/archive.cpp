@@ -25,7 +25,6 @@
 #include "image/archive.h"
 #include "image/container.h"
 #include "image/file_io.h"
-#include "image/loaders.h"
 
 namespace quolb {
 namespace {
@@ -167,7 +166,7 @@ int loadArchiveEntry(Picture& picture, std::FILE* file, const ArchiveItem& item,
                      std::string* why) {
     if (info) *info = {};
     if (!seekTo(file, item.offset)) return fail(why, "cannot read the file");
-    return loadContainer(picture, file, item.length, info, why) == 1 && !picture.dib.empty();
+    return loadContainer(picture, file, item.length, info, why);
 }
 
 int loadArchiveItem(Picture& picture, std::FILE* file, std::int64_t fileLength, std::string* why) {

@@ -1,6 +1,6 @@
-// What the converter needs beyond loadPicture to work through an archive:
-// the items' bounds, and loading or describing one item without touching
-// the Picture's archiveOffset.
+// Archives: compressed containers one after another, with no directory.
+// loadPicture steps through them with loadArchiveItem; the converter lists
+// the items and loads or describes each without touching archiveOffset.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "image/container.h"
 #include "image/picture.h"
 
 namespace quolb {
@@ -20,17 +21,14 @@ struct ArchiveItem {
 // Every item of the archive, in file order.
 std::vector<ArchiveItem> listArchiveItems(std::FILE* file, std::int64_t fileLength);
 
-enum class ContainerForm { unknown, tim, lzssBu2 };
-
-struct ContainerInfo {
-    ContainerForm form = ContainerForm::unknown;
-    int mode = -1;  // the mode decoding uses (a "TIM" form's 1 already read as 3)
-};
-
 // Loads the container that occupies [item.offset, item.offset + item.length).
 // Returns 1 when a picture was loaded; `info` (if given) receives the header
 // form and mode even when decoding then fails.
 int loadArchiveEntry(Picture& picture, std::FILE* file, const ArchiveItem& item,
                      ContainerInfo* info, std::string* why);
+
+// Loads the item at or after picture.archiveOffset and moves the offset on to
+// the next item (to 0 after the last). Returns 1 when a picture was loaded.
+int loadArchiveItem(Picture& picture, std::FILE* file, std::int64_t fileLength, std::string* why);
 
 }  // namespace quolb

@@ -5,7 +5,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
 #include <span>
 
 namespace quolb {
@@ -15,9 +14,6 @@ public:
     explicit ByteReader(std::span<const std::uint8_t> bytes) : bytes_(bytes) {}
 
     std::size_t position() const { return position_; }
-    std::size_t remaining() const { return bytes_.size() - position_; }
-    std::size_t size() const { return bytes_.size(); }
-    std::span<const std::uint8_t> bytes() const { return bytes_; }
 
     bool seek(std::size_t position) {
         if (position > bytes_.size()) return false;
@@ -59,12 +55,6 @@ public:
         position_ += count;
         return true;
     }
-    bool read(std::span<std::uint8_t> out) {
-        if (out.size() > remaining()) return false;
-        if (!out.empty()) std::memcpy(out.data(), bytes_.data() + position_, out.size());
-        position_ += out.size();
-        return true;
-    }
 
     static std::uint32_t loadU32(const std::uint8_t* p) {
         return static_cast<std::uint32_t>(p[0]) | static_cast<std::uint32_t>(p[1]) << 8 |
@@ -72,6 +62,8 @@ public:
     }
 
 private:
+    std::size_t remaining() const { return bytes_.size() - position_; }
+
     std::span<const std::uint8_t> bytes_;
     std::size_t position_ = 0;
 };

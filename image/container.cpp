@@ -21,11 +21,13 @@
 #include "image/container.h"
 
 #include <algorithm>
+#include <array>
+#include <cstddef>
 #include <cstring>
 #include <memory>
+#include <span>
 #include <vector>
 
-#include "image/loaders.h"
 #include "image/tim.h"
 
 namespace quolb {
@@ -35,6 +37,11 @@ constexpr std::uint8_t timFirstByte = 0x10;
 constexpr std::size_t timFormHeader = 9;
 constexpr std::size_t bu2FormHeader = 17;
 constexpr std::size_t readChunk = std::size_t{1} << 20;
+
+// The decoder's output area: one picture's TIM data must fit in it.
+constexpr std::size_t outputSize = 300000;
+// Room past the area that the decoder may scribble on while copying.
+constexpr std::size_t outputSlack = 32;
 
 const char* const outputOverflow = "compressed data decodes to more than 300000 bytes";
 const char* const referenceBeforeStart = "back-reference before the start of the output";
@@ -68,8 +75,17 @@ int readContainerHeader(std::span<const std::uint8_t> item, ContainerHeader& hea
 // The output area with room for the decoder's wide copies; not zeroed, since
 // only decoded bytes are ever read from it.
 std::unique_ptr<std::uint8_t[]> makeOutputArea() {
-    return std::unique_ptr<std::uint8_t[]>(new std::uint8_t[lzssOutputSize + lzssSlack]);
+    return std::unique_ptr<std::uint8_t[]>(new std::uint8_t[outputSize + outputSlack]);
 }
+
+// One payload's decoding state, so a payload can be fed in pieces.
+struct LzssDecoder {
+    int mode = 0;                  // 0 to 3
+    std::uint8_t* output = nullptr;
+    std::size_t written = 0;       // k, the bytes decoded so far
+    unsigned flags = 0;            // the current flag byte, next bit in bit 7
+    int flagBits = 0;              // bits of `flags` not yet used
+};
 
 // Hands the decoded TIM picture (without its first byte) to its conversion.
 int handOver(Picture& picture, const std::uint8_t* output, std::size_t decoded, std::string* why) {
@@ -81,13 +97,19 @@ int handOver(Picture& picture, const std::uint8_t* output, std::size_t decoded, 
     return fail(why, "compressed data is not an 8-bit or 4-bit TIM picture");
 }
 
+// Decodes from `input` as far as it goes and adds the bytes used to `used`:
+// all of them, except that a back-reference whose second byte has not
+// arrived yet is left unused unless `last` says no more bytes follow (then it
+// is dropped). Fails on a payload that would overflow the output or a
+// back-reference to bytes that are not there.
 template <int Mode>
-std::size_t feedMode(LzssDecoder& d, std::span<const std::uint8_t> input, bool last) {
+int feedMode(LzssDecoder& d, std::span<const std::uint8_t> input, bool last, std::size_t& used, std::string* why) {
     constexpr std::size_t window = Mode < 2 ? 256 : 4096;
+    constexpr std::size_t capacity = outputSize;
     const std::uint8_t* p = input.data();
     const std::uint8_t* const end = p + input.size();
     std::uint8_t* const out = d.output;
-    const std::size_t capacity = d.capacity;
+    const char* failure = nullptr;
     std::size_t k = d.written;
     unsigned flags = d.flags;
     int bits = d.flagBits;
@@ -109,7 +131,7 @@ std::size_t feedMode(LzssDecoder& d, std::span<const std::uint8_t> input, bool l
         if (p == end) break;
         if ((flags & 0x80) == 0) {
             if (k == capacity) {
-                d.error = outputOverflow;
+                failure = outputOverflow;
                 break;
             }
             out[k++] = *p++;
@@ -135,16 +157,16 @@ std::size_t feedMode(LzssDecoder& d, std::span<const std::uint8_t> input, bool l
                     // max(k - window, -1) + offset, kept unsigned: the base is
                     // k + 1 - window or, early on, 0 with the offset one short.
                     if (k < window && offset == 0) {
-                        d.error = referenceBeforeStart;
+                        failure = referenceBeforeStart;
                         break;
                     }
                     const std::size_t source = k + 1 >= window ? k - window + offset : offset - 1;
                     if (source >= k) {
-                        d.error = referencePastEnd;
+                        failure = referencePastEnd;
                         break;
                     }
                     if (length > capacity - k) {
-                        d.error = outputOverflow;
+                        failure = outputOverflow;
                         break;
                     }
                     const std::size_t distance = k - source;
@@ -168,118 +190,79 @@ std::size_t feedMode(LzssDecoder& d, std::span<const std::uint8_t> input, bool l
     d.written = k;
     d.flags = flags & 0xFF;
     d.flagBits = bits;
-    return static_cast<std::size_t>(p - input.data());
+    used += static_cast<std::size_t>(p - input.data());
+    return failure ? fail(why, failure) : 1;
 }
-
-}  // namespace
-
-std::size_t feedLzss(LzssDecoder& decoder, std::span<const std::uint8_t> input, bool last) {
-    if (decoder.error) return 0;
-    switch (decoder.mode) {
-    case 0: return feedMode<0>(decoder, input, last);
-    case 1: return feedMode<1>(decoder, input, last);
-    case 2: return feedMode<2>(decoder, input, last);
-    case 3: return feedMode<3>(decoder, input, last);
-    default: decoder.error = "compression mode is not supported"; return 0;
-    }
-}
-
-std::int64_t expandLzss(std::span<const std::uint8_t> payload, int mode, std::span<std::uint8_t> output,
-                        std::size_t capacity, std::string* why) {
-    if (output.size() < capacity + lzssSlack) {
-        fail(why, "output area is too small");
-        return -1;
-    }
-    LzssDecoder decoder;
-    decoder.mode = mode;
-    decoder.output = output.data();
-    decoder.capacity = capacity;
-    feedLzss(decoder, payload, true);
-    if (decoder.error) {
-        fail(why, decoder.error);
-        return -1;
-    }
-    return static_cast<std::int64_t>(decoder.written);
-}
-
-namespace {
 
 int unsupportedMode(int mode, std::string* why) {
     return fail(why, "compression mode " + std::to_string(mode) + " is not supported");
 }
 
-}  // namespace
-
-int decodeLzss(Picture& picture, std::span<const std::uint8_t> payload, int mode, std::string* why) {
-    if (mode < 0 || mode > 3) return unsupportedMode(mode, why);
-    const auto area = makeOutputArea();
-    const std::int64_t decoded =
-        expandLzss(payload, mode, std::span(area.get(), lzssOutputSize + lzssSlack), lzssOutputSize, why);
-    if (decoded < 0) return 0;
-    return handOver(picture, area.get(), static_cast<std::size_t>(decoded), why);
+int feedLzss(LzssDecoder& decoder, std::span<const std::uint8_t> input, bool last, std::size_t& used,
+             std::string* why) {
+    switch (decoder.mode) {
+    case 0: return feedMode<0>(decoder, input, last, used, why);
+    case 1: return feedMode<1>(decoder, input, last, used, why);
+    case 2: return feedMode<2>(decoder, input, last, used, why);
+    case 3: return feedMode<3>(decoder, input, last, used, why);
+    default: return unsupportedMode(decoder.mode, why);
+    }
 }
 
-int loadContainer(Picture& picture, std::span<const std::uint8_t> item, ContainerInfo* info, std::string* why) {
-    ContainerHeader header;
-    if (!readContainerHeader(item, header, why)) return 0;
-    if (info) *info = {header.form, header.mode};
-    decodeLzss(picture, item.subspan(header.size), header.mode, why);
-    return 1;
+// Reads up to `count` bytes; fewer only where the stream ends.
+std::size_t readUpTo(std::FILE* file, std::uint8_t* to, std::int64_t count) {
+    return count > 0 ? std::fread(to, 1, static_cast<std::size_t>(count), file) : 0;
+}
+
+}  // namespace
+
+int decodeLzss(Picture& picture, std::FILE* file, std::int64_t payloadLength, int mode, std::string* why) {
+    if (mode < 0 || mode > 3) return unsupportedMode(mode, why);
+    // The payload is read in pieces of at most readChunk bytes, so a long one
+    // (zero-length copies can make one arbitrarily long) never needs more
+    // memory than one piece and the output area.
+    std::int64_t unread = std::max<std::int64_t>(payloadLength, 0);
+    std::vector<std::uint8_t> buffer(
+        static_cast<std::size_t>(std::max<std::int64_t>(std::min<std::int64_t>(unread, readChunk), 2)));
+    std::size_t held = 0;
+    const auto readMore = [&] {
+        const std::int64_t want = std::min<std::int64_t>(unread, static_cast<std::int64_t>(buffer.size() - held));
+        const std::size_t got = readUpTo(file, buffer.data() + held, want);
+        held += got;
+        unread = static_cast<std::int64_t>(got) < want ? 0 : unread - want;  // a short file ends the payload
+    };
+
+    const auto area = makeOutputArea();
+    LzssDecoder decoder;
+    decoder.mode = mode;
+    decoder.output = area.get();
+    for (;;) {
+        readMore();
+        const bool last = unread == 0;
+        std::size_t used = 0;
+        if (!feedLzss(decoder, std::span(buffer.data(), held), last, used, why)) return 0;
+        if (last) break;
+        // Keep the half of a back-reference that waits for its second byte.
+        std::memmove(buffer.data(), buffer.data() + used, held - used);
+        held -= used;
+    }
+    return handOver(picture, area.get(), decoder.written, why);
 }
 
 int loadContainer(Picture& picture, std::FILE* file, std::int64_t itemLength, ContainerInfo* info,
                   std::string* why) {
-    // The item is read in pieces of at most readChunk bytes, so a long
-    // payload (zero-length copies can make one arbitrarily long) never needs
-    // more memory than one piece and the output area.
-    std::int64_t unread = std::max<std::int64_t>(itemLength, 0);
-    std::vector<std::uint8_t> buffer(
-        static_cast<std::size_t>(std::max<std::int64_t>(std::min<std::int64_t>(unread, readChunk), 2)));
-    std::size_t held = 0;
-    std::size_t at = 0;
-    const auto readMore = [&] {
-        const std::size_t want = static_cast<std::size_t>(
-            std::min<std::int64_t>(unread, static_cast<std::int64_t>(buffer.size() - held)));
-        const std::size_t got = want ? std::fread(buffer.data() + held, 1, want, file) : 0;
-        held += got;
-        unread = got < want ? 0 : unread - static_cast<std::int64_t>(got);  // a short file ends the item
-    };
-    readMore();
-
+    if (info) *info = {};
+    // The "TIM" form's 9 bytes first, the rest of the longer form only when
+    // it is not that, so the stream stops at the payload's first byte.
+    std::array<std::uint8_t, bu2FormHeader> head{};
+    std::size_t held = readUpTo(file, head.data(), std::min<std::int64_t>(itemLength, timFormHeader));
+    if (held < 3 || std::memcmp(head.data(), "TIM", 3) != 0)
+        held += readUpTo(file, head.data() + held,
+                         std::min<std::int64_t>(itemLength, bu2FormHeader) - static_cast<std::int64_t>(held));
     ContainerHeader header;
-    if (!readContainerHeader(std::span(buffer.data(), held), header, why)) return 0;
+    if (!readContainerHeader(std::span(head.data(), held), header, why)) return 0;
     if (info) *info = {header.form, header.mode};
-    if (header.mode > 3) {
-        unsupportedMode(header.mode, why);
-        return 1;
-    }
-
-    const auto area = makeOutputArea();
-    LzssDecoder decoder;
-    decoder.mode = header.mode;
-    decoder.output = area.get();
-    decoder.capacity = lzssOutputSize;
-    at = header.size;
-    for (;;) {
-        const bool last = unread == 0;
-        at += feedLzss(decoder, std::span(buffer.data() + at, held - at), last);
-        if (decoder.error || last) break;
-        // Keep the half of a back-reference that waits for its second byte.
-        std::memmove(buffer.data(), buffer.data() + at, held - at);
-        held -= at;
-        at = 0;
-        readMore();
-    }
-    if (decoder.error) {
-        fail(why, decoder.error);
-        return 1;
-    }
-    handOver(picture, area.get(), decoder.written, why);
-    return 1;
-}
-
-int loadContainerFile(Picture& picture, std::FILE* file, std::int64_t fileLength, std::string* why) {
-    return loadContainer(picture, file, fileLength, nullptr, why) == 1 && !picture.dib.empty();
+    return decodeLzss(picture, file, itemLength - static_cast<std::int64_t>(header.size), header.mode, why);
 }
 
 }  // namespace quolb

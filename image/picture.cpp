@@ -2,9 +2,12 @@
 
 #include <utility>
 
+#include "image/archive.h"
+#include "image/bitmap.h"
 #include "image/byte_reader.h"
+#include "image/container.h"
 #include "image/file_io.h"
-#include "image/loaders.h"
+#include "image/tim.h"
 
 namespace quolb {
 
@@ -57,8 +60,7 @@ std::span<const std::uint8_t> pixelRows(const Picture& picture) {
 int allocateDib(Picture& picture, std::int32_t width, std::int32_t height, std::uint16_t bitCount,
                 std::int32_t colorCount, std::string* why) {
     if (width <= 0 || height <= 0) return fail(why, "picture has no pixels");
-    if (width > maxDimension || height > maxDimension)
-        return fail(why, "picture is larger than 65535 pixels in width or height");
+    if (!checkMaxDimension(width, height, why)) return 0;
     if (colorCount < 0 || colorCount > 256) return fail(why, "colour table has more than 256 entries");
     const std::int64_t pixels = std::int64_t{width} * height;
     if (picture.maxPixels > 0 && pixels > picture.maxPixels)
@@ -79,6 +81,7 @@ int allocateDib(Picture& picture, std::int32_t width, std::int32_t height, std::
     picture.height = height;
     picture.imageSize = static_cast<std::int32_t>(imageSize);
     picture.colorCount = colorCount;
+    picture.alphaChannel = 0;
     DibHeader header;
     header.biWidth = width;
     header.biHeight = height;
@@ -88,16 +91,21 @@ int allocateDib(Picture& picture, std::int32_t width, std::int32_t height, std::
     return 1;
 }
 
-void buildPalette(Picture& picture) {
-    if (picture.colorCount == 0) {
-        picture.palette.assign(DefaultPalette.begin(), DefaultPalette.end());
-        return;
-    }
-    const auto table = colorTable(picture);
-    picture.palette.resize(static_cast<std::size_t>(picture.colorCount));
-    for (std::size_t i = 0; i < picture.palette.size(); ++i)
-        picture.palette[i] = {table[4 * i + 2], table[4 * i + 1], table[4 * i], 0};
+int checkMaxDimension(std::int64_t width, std::int64_t height, std::string* why) {
+    if (width > maxDimension || height > maxDimension)
+        return fail(why, "picture is larger than 65535 pixels in width or height");
+    return 1;
 }
+
+std::vector<PaletteEntry> pictureColours(const Picture& picture) {
+    if (picture.colorCount == 0) return {DefaultPalette.begin(), DefaultPalette.end()};
+    const auto table = colorTable(picture);
+    std::vector<PaletteEntry> colours(static_cast<std::size_t>(picture.colorCount));
+    for (std::size_t i = 0; i < colours.size(); ++i) colours[i] = {table[4 * i + 2], table[4 * i + 1], table[4 * i], 0};
+    return colours;
+}
+
+void buildPalette(Picture& picture) { picture.palette = pictureColours(picture); }
 
 void releasePicture(Picture& picture) {
     picture.dib = {};
@@ -132,17 +140,13 @@ int loadPicture(Picture& picture, std::string* why) {
         switch (picture.fileType) {
         case FileType::bitmap: result = loadBitmap(picture, file.get(), length, why); break;
         case FileType::tim: result = loadTimFile(picture, file.get(), length, why); break;
-        case FileType::container: result = loadContainerFile(picture, file.get(), length, why); break;
+        case FileType::container: result = loadContainer(picture, file.get(), length, nullptr, why); break;
         case FileType::archive: result = loadArchiveItem(picture, file.get(), length, why); break;
         default: result = fail(why, "unknown file type"); break;
         }
     }
-    if (result != 1 || picture.dib.empty()) {
-        if (result == 1) fail(why, "the file holds no picture");
-        releasePicture(picture);
-        return 0;
-    }
-    return 1;
+    if (!result) releasePicture(picture);
+    return result;
 }
 
 }  // namespace quolb

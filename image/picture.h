@@ -47,6 +47,7 @@ struct Picture {
     std::int32_t height = 0;
     std::int32_t imageSize = 0;         // stride x height
     std::int32_t colorCount = 0;        // colour-table entries in the DIB; 0 = none
+    std::int32_t alphaChannel = 0;      // 1: byte 3 of each 32-bit pixel is its opacity
     FileType fileType = FileType::none;
     std::int32_t archiveOffset = 0;     // where the next archive scan starts
     std::string archivePath;            // the archive archiveOffset belongs to
@@ -91,6 +92,32 @@ inline constexpr std::array<PaletteEntry, 256> DefaultPalette = [] {
     return colours;
 }();
 
+// The bit counts a DIB may have here: what the loaders make and the GIF
+// writer takes.
+constexpr bool isDibBitCount(unsigned bits) {
+    return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+}
+
+// The largest width or height a picture may have: the GIF fields hold 16 bits.
+inline constexpr std::int32_t maxDimension = 65535;
+
+// Fails (returns 0, with the one reason) when the width or the height is
+// above maxDimension.
+int checkMaxDimension(std::int64_t width, std::int64_t height, std::string* why);
+
+// 5-bit colour channels widened to 8 bits. Both rules keep 0 and 31 at 0
+// and 255 but part from v = 4 on (32 against 33), and the bytes of the GIFs
+// already written fix each: TIM colour tables are scaled (v * 255 / 31,
+// rounded down) and go into the GIF's table as they are; a 16-bit pixel's
+// channel is replicated (v << 3 | v >> 2), which is the colour the screen
+// shows for it (and the eyedropper reads), so the GIF keeps that colour.
+constexpr std::uint8_t widenChannel(unsigned value) {
+    return static_cast<std::uint8_t>((value & 31u) * 255u / 31u);
+}
+constexpr std::uint8_t widen5(unsigned value) {
+    return static_cast<std::uint8_t>((value & 31u) << 3 | (value & 31u) >> 2);
+}
+
 // Views into a loaded picture's DIB. Only valid while picture.dib is not empty.
 DibHeader pictureHeader(const Picture& picture);
 std::span<const std::uint8_t> colorTable(const Picture& picture);  // 4 x colorCount bytes
@@ -103,8 +130,13 @@ std::span<const std::uint8_t> pixelRows(const Picture& picture);   // imageSize 
 int allocateDib(Picture& picture, std::int32_t width, std::int32_t height,
                 std::uint16_t bitCount, std::int32_t colorCount, std::string* why);
 
-// The palette rule every loader shares: entry i from colour-table entry i,
-// or DefaultPalette when the picture has no colour table.
+// The picture's colours in table order: entry i from colour-table entry i
+// (blue, green, red, reserved), or DefaultPalette when the picture has no
+// colour table. Only valid while picture.dib is not empty. Both the palette
+// every loader keeps and the GIF's colour table come from here.
+std::vector<PaletteEntry> pictureColours(const Picture& picture);
+
+// Sets the picture's palette to its colours.
 void buildPalette(Picture& picture);
 
 // Empties dib and palette; the other fields stay.
@@ -118,8 +150,5 @@ int loadPicture(Picture& picture, std::string* why = nullptr);
 // Stores `reason` in `why` (when given) and returns 0, so a loader can write
 // `return fail(why, "...")`.
 int fail(std::string* why, std::string reason);
-
-// The largest width or height a picture may have: the GIF fields hold 16 bits.
-inline constexpr std::int32_t maxDimension = 65535;
 
 }  // namespace quolb

@@ -21,7 +21,6 @@
 
 #include "image/byte_reader.h"
 #include "image/file_io.h"
-#include "image/loaders.h"
 
 namespace quolb {
 namespace {

@@ -52,8 +52,12 @@ TEST(Archive, StepsThroughItemsSplitsAtAMarkerInAPayloadAndStartsADifferentArchi
     const auto first = test::patternTim(8, 6, 5);
     const auto timItem = test::timFormContainer(test::timFile(first), 2);
     const auto bu2Item = test::bu2FormContainer(test::timFile(test::patternTim(4, 3, 4)), 1, 'L');
-    Picture picture;
-    const auto open = [&](const test::TempFile& file) { return test::loadFile(picture, file.path(), FileType::archive); };
+    test::Loaded loaded;
+    const Picture& picture = loaded.picture;
+    const auto open = [&](const test::TempFile& file) {
+        test::loadFile(loaded, file.path(), FileType::archive);
+        return loaded.why;
+    };
     // 1, 2, 1: each opening of the same archive takes the next item, then wraps.
     test::TempFile file("steps.xpb", test::concat({test::bytesOf("\x01\x02"), timItem, bu2Item}));
     for (const auto next : {2 + timItem.size(), std::size_t{0}, 2 + timItem.size()}) {

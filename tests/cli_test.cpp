@@ -221,10 +221,12 @@ TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
              {"--bogus", input},
              {"-o", (dir / "x.gif").string(), input, input},
              {"--transparent", "256,0,0", input},
+             {"--palette", "grey", input},
              {input, write("named.gif")},  // an ending the name rule does not know: nothing converts
              {"--item", "0", input},
              {"--all", "--item", "2", input},
              {"-o", "", input},
+             {"--lzw", "--info", input},
          }) {
         run(args);
         EXPECT_EQ(status, 2) << err;
@@ -251,6 +253,33 @@ TEST_F(Cli, ConvertsEachInputBesideItAndReportsFailures) {
     ASSERT_GT(gif.size(), 787u) << err;
     EXPECT_EQ(gif[784] & 1, 1);
     EXPECT_EQ(gif[787], 5);
+    // Compressed, indices 0 to 6 need a table of 8: the extension follows it.
+    run({"--lzw", "--transparent", "5,250,10", "-o", (dir / "small.gif").string(), write("small.bmp")});
+    const std::string small = readText(dir / "small.gif");
+    ASSERT_GT(small.size(), 44u) << err;
+    EXPECT_EQ(std::tuple(small[10], small[37], small[40] & 1, small[43]), std::tuple('\xF2', '\x21', 1, '\x05'));
+}
+
+// A 32-bit bitmap whose first pixel is clear: transparent unless a colour
+// is named; --palette fixed writes the fixed table.
+TEST_F(Cli, TrueColourOptionsReachTheGif) {
+    const std::string input = write("clear.bmp", test::BmpBuilder{.headerSize = 124, .width = 2, .bitCount = 32, .compression = 3,
+                                                                  .masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, .table = {},
+                                                                  .pixels = {30, 20, 10, 0, 50, 100, 200, 255}}.bytes());
+    const auto converted = [&](std::vector<std::string> options) {
+        options.push_back(input);
+        run(options);
+        EXPECT_EQ(status, 0) << err;
+        return readText(dir / "clear.gif");
+    };
+    const std::string clear = converted({});
+    EXPECT_EQ(clear.substr(13, 6) + clear.substr(781, 8), std::string("\xC8\x64\x32\x0A\x14\x1E\x21\xF9\x04\x01\x00\x00\x01\x00", 14))
+        << "entry 1 transparent";
+    // A colour no pixel has is refused, so name the opaque pixel's.
+    const std::string keyed = converted({"--transparent", "200,100,50"});
+    EXPECT_EQ(keyed.substr(13, 6) + keyed.substr(781, 8), std::string("\x0A\x14\x1E\xC8\x64\x32\x21\xF9\x04\x01\x00\x00\x01\x00", 14))
+        << "the colour instead";
+    EXPECT_EQ(converted({"--palette", "fixed", "--no-dither"}).substr(13, 6), std::string("\x00\x00\x00\x20\x00\x00", 6));
 }
 
 // A transparent colour no pixel has is refused for that input alone:
@@ -294,6 +323,8 @@ TEST_F(Cli, ArchivesListAndSplitByItem) {
     EXPECT_NE(err.find("quolb-gif: " + input + ": item 2: "), std::string::npos) << err;
     EXPECT_TRUE(fs::exists(dir / "out-001.gif") && fs::exists(dir / "out-003.gif"));
     EXPECT_FALSE(fs::exists(dir / "out-002.gif"));
+    run({"--all", "--lzw", "-o", (dir / "small.gif").string(), input});
+    EXPECT_LT(fs::file_size(dir / "small-003.gif"), fs::file_size(dir / "out-003.gif"));
 }
 
 bool isGif(const std::string& bytes) { return bytes.rfind("GIF89a", 0) == 0 && bytes.back() == 0x3B; }

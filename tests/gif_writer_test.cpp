@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -31,38 +32,26 @@ struct GifWriterTest : ::testing::Test {
     const fs::path folder = fs::temp_directory_path() / ("quolb-gif-writer-" + std::to_string(std::random_device{}()));
 };
 
-// A picture of random pixels, the colour table its GIF must hold and the index
-// each pixel must be sent as, top row first: its own at 1, 4 and 8 bits, deeper
-// the first entry nearest its colour. The table is the picture's own (entry i
-// is (3i+1, 255-i, 7i), all different, none black), black past its end, or
-// DefaultPalette. A table of its own gives 24- and 32-bit pictures its colours,
-// which must map to themselves; a 16-bit channel v shows as v << 3 | v >> 2.
+// A picture of 1, 4 or 8 bits with random indices, the colour table its GIF
+// must hold and the index each pixel must be sent as, top row first. The table
+// is the picture's own (entry i is (3i+1, 255-i, 7i), all different, none
+// black), black past its end. (Deeper pictures: true_colour_test.cpp.)
 struct Sample { Picture picture; std::vector<Rgb> table; Bytes indices; };
 
 Sample makePicture(std::size_t width, std::size_t height, std::uint16_t bits, std::size_t own) {
     static std::mt19937 random(6);
     Sample s{{}, std::vector<Rgb>(256), {}};
     EXPECT_EQ(allocateDib(s.picture, std::int32_t(width), std::int32_t(height), bits, std::int32_t(own), nullptr), 1);
-    for (std::size_t i = 0; i < 256; ++i) {
-        if (own == 0) s.table[i] = {DefaultPalette[i].red, DefaultPalette[i].green, DefaultPalette[i].blue};
-        if (i < own) s.table[i] = {std::uint8_t(3 * i + 1), std::uint8_t(255 - i), std::uint8_t(7 * i)};
-        if (i < own) std::copy(s.table[i].rbegin(), s.table[i].rend(), s.picture.dib.data() + dibHeaderSize + 4 * i);
+    for (std::size_t i = 0; i < own; ++i) {
+        s.table[i] = {std::uint8_t(3 * i + 1), std::uint8_t(255 - i), std::uint8_t(7 * i)};
+        std::copy(s.table[i].rbegin(), s.table[i].rend(), s.picture.dib.data() + dibHeaderSize + 4 * i);
     }
-    const auto square = [](int v) { return v * v; };
     const auto stride = static_cast<std::size_t>(s.picture.imageSize) / height;
     for (std::size_t p = 0; p < width * height; ++p) {
-        // Rows go bottom-up; deep pixels are stored little-endian, blue first.
+        // Rows go bottom-up.
         std::uint8_t* at = s.picture.dib.data() + s.picture.dib.size() - (p / width + 1) * stride + p % width * bits / 8;
-        Rgb c{std::uint8_t(random()), std::uint8_t(random()), std::uint8_t(random())};
-        if (own > 0 && bits > 16) c = s.table[random() % own];
-        for (auto& channel : c) channel = static_cast<std::uint8_t>(bits == 16 ? (channel & 0xF8) | channel >> 5 : channel);
-        const auto distance = [&](const Rgb& t) { return square(t[0] - c[0]) + square(t[1] - c[1]) + square(t[2] - c[2]); };
-        const auto nearest = [&] { return std::ranges::min_element(s.table, {}, distance) - s.table.begin(); };
-        s.indices.push_back(static_cast<std::uint8_t>(bits <= 8 ? static_cast<long>(random() % (1u << bits)) : nearest()));
-        const std::uint32_t value = bits == 16 ? std::uint32_t{c[0]} >> 3 << 10 | std::uint32_t{c[1]} >> 3 << 5 | c[2] >> 3
-                                               : std::uint32_t{c[0]} << 16 | std::uint32_t{c[1]} << 8 | c[2];
-        if (bits <= 8) *at = static_cast<std::uint8_t>(*at | s.indices.back() << (8 - bits - static_cast<int>(p % width * bits % 8)));
-        for (std::size_t k = 0; bits > 8 && k < bits / 8u; ++k) at[k] = static_cast<std::uint8_t>(value >> 8 * k);
+        s.indices.push_back(static_cast<std::uint8_t>(random() % (1u << bits)));
+        *at = static_cast<std::uint8_t>(*at | s.indices.back() << (8 - bits - static_cast<int>(p % width * bits % 8)));
     }
     return s;
 }
@@ -82,10 +71,7 @@ TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
         {254, 1, 8, 200, 1, {1, 2, 3}, 0},  // one clear code, just before the last pixel's code
         {507, 1, 8, 200, 1, {1, 2, 3}, 0},
         {23, 22, 8, 256, 0, {4, 254, 7}, 1},  // 506 pixels
-        {33, 9, 16, 5, 0, {0, 0, 0}, 5},
         {15, 15, 8, 16, 0, {0, 0, 0}, 16},  // 225 codes and the end code: one full sub-block
-        {19, 11, 24, 0, 1, {224, 224, 192}, 255},
-        {17, 11, 32, 5, 1, {13, 251, 28}, 4},
         {13, 5, 4, 3, 1, {7, 253, 14}, 2},
         {1, 1, 8, 256, 0, {}, 0},
     };
@@ -120,29 +106,121 @@ TEST_F(GifWriterTest, TransparentColourCoversEveryPixelOfIt) {
     const TransparentColour colour{s.table[5][0], s.table[5][1], s.table[5][2]};
     EXPECT_EQ(pictureHasColour(s.picture, colour), 1);
     EXPECT_EQ(pictureHasColour(s.picture, {1, 2, 3}), 0);
-    EXPECT_EQ(pictureHasColour(makePicture(4, 4, 24, 0).picture, {255, 0, 255}), 0);  // a table cannot name it
 #ifdef QUOLB_HAVE_GIFLIB
     const fs::path path = folder / "duplicate.gif";
-    ASSERT_EQ(writeGif(s.picture, path.string().c_str(), 1, colour), 1);
-    test::DecodedGif gif;
-    std::string why;
-    ASSERT_TRUE(test::decodeGifFile(path.string(), gif, &why)) << why;
-    EXPECT_EQ(gif.transparentIndex, 5);
-    EXPECT_EQ(gif.pixels[15], 5);
-    for (std::size_t i = 0; i < gif.pixels.size(); ++i)
-        EXPECT_EQ(gif.pixels[i], s.indices[i] == 9 ? 5 : s.indices[i]) << i;
+    for (const bool lzw : {false, true}) {
+        ASSERT_EQ(writeGif(s.picture, path.string().c_str(), 1, colour, nullptr, {.lzw = lzw}), 1);
+        test::DecodedGif gif;
+        std::string why;
+        ASSERT_TRUE(test::decodeGifFile(path.string(), gif, &why)) << why;
+        EXPECT_EQ(gif.transparentIndex, 5);
+        EXPECT_EQ(gif.pixels[15], 5);
+        for (std::size_t i = 0; i < gif.pixels.size(); ++i)
+            EXPECT_EQ(gif.pixels[i], s.indices[i] == 9 ? 5 : s.indices[i]) << i << (lzw ? " compressed" : "");
+    }
 #endif
 }
+
+// Every pixel count from 1 to 1300, in rows of random widths: through four
+// clear codes and five sub-blocks the code stream crosses the 8-code byte
+// cycle, the 253-code clear cycle and the 255-byte block cycle.
+TEST_F(GifWriterTest, CodeStreamMatchesTheBitByBitPacker) {
+    std::mt19937 random(1);
+    const fs::path path = folder / "codes.gif";
+    for (std::size_t count = 1; count <= 1300; ++count) {
+        std::size_t width = 1 + random() % std::min<std::size_t>(count, 700);
+        while (count % width != 0) --width;
+        const Sample sample = makePicture(width, count / width, 8, 256);
+        ASSERT_EQ(writeGif(sample.picture, path.string().c_str(), 0, {}), 1);
+        std::ifstream in(path, std::ios::binary);
+        const Bytes file(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+        ASSERT_EQ(Bytes(file.begin() + 800, file.end() - 2), test::referenceCodeStream(sample.indices))
+            << width << " x " << count / width;
+    }
+}
+
+#ifdef QUOLB_HAVE_GIFLIB
+Bytes readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+}
+
+// Compressed files decode to what the plain file of the same picture decodes
+// to, with the table cut to the smallest power of two holding the indices
+// used, and are never larger; where compressing does not pay, the plain file
+// is written byte for byte.
+TEST_F(GifWriterTest, CompressedFilesDecodeAsThePlainOnes) {
+    enum Pattern { keep, top, noise, runs, smooth, runsThenNoise };
+    struct Case {
+        std::size_t width, height; std::uint16_t bits; std::size_t colours;
+        Pattern pattern; unsigned range; int tableBits; bool plain;
+    };
+    const Case cases[] = {
+        {1, 1, 8, 256, top, 1, 1, false},         // index 0: two entries, codes of 3 bits
+        {1, 1, 8, 256, top, 256, 8, true},        // the clear code makes it one byte longer
+        {7, 5, 8, 2, noise, 2, 1, false},
+        {333, 17, 8, 16, runs, 16, 4, false},
+        {101, 77, 8, 32, noise, 32, 5, false},
+        {1501, 1000, 8, 4, runs, 4, 2, false},       // long strings: a full table kept
+        {1200, 800, 8, 16, runsThenNoise, 16, 4, false},  // a full table cleared once it stops paying
+        {700, 500, 8, 256, smooth, 256, 8, false},
+        {999, 803, 8, 64, runs, 64, 6, false},
+        {800, 600, 8, 256, noise, 256, 8, true},     // noise: larger compressed
+        {61, 13, 4, 16, keep, 0, 4, false},
+        {40, 30, 24, 0, keep, 0, 1, false},       // one colour and the transparent one: a table of 2
+        {45, 31, 1, 2, keep, 0, 1, false},
+    };
+    std::mt19937 random(9);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + ", " + std::to_string(c.colours) + " colours");
+        Sample sample = makePicture(c.width, c.height, c.bits, c.colours);
+        const std::size_t stride = static_cast<std::size_t>(sample.picture.imageSize) / c.height;
+        unsigned index = 0, left = 0;
+        for (std::size_t p = 0; c.pattern != keep && p < c.width * c.height; ++p) {
+            const std::size_t x = p % c.width, y = p / c.width;
+            if (c.pattern == top) index = c.range - 1;
+            if (c.pattern == noise || (c.pattern == runsThenNoise && y >= c.height / 2)) index = static_cast<unsigned>(random() % c.range);
+            if ((c.pattern == runs || (c.pattern == runsThenNoise && y < c.height / 2)) && left-- == 0) {
+                index = static_cast<unsigned>(random() % c.range);
+                left = static_cast<unsigned>(random() % (1 + y / 40 % 30 * 4));  // runs lengthen down the picture
+            }
+            if (c.pattern == smooth)
+                index = static_cast<unsigned>(128 + 100 * std::sin(double(x) / 90) * std::cos(double(y) / 70) + double(random() % 3));
+            sample.indices[p] = static_cast<std::uint8_t>(index);
+            sample.picture.dib[sample.picture.dib.size() - (y + 1) * stride + x] = static_cast<std::uint8_t>(index);
+        }
+        const fs::path plainPath = folder / "plain.gif", lzwPath = folder / "lzw.gif";
+        std::string why;
+        ASSERT_EQ(writeGif(sample.picture, plainPath.string().c_str(), 1, {0, 0, 0}, &why), 1) << why;
+        ASSERT_EQ(writeGif(sample.picture, lzwPath.string().c_str(), 1, {0, 0, 0}, &why, {.lzw = true}), 1) << why;
+        const Bytes plain = readFile(plainPath), lzw = readFile(lzwPath);
+        test::DecodedGif expected, got;
+        ASSERT_TRUE(test::decodeGifFile(plainPath.string(), expected, &why)) << why;
+        ASSERT_TRUE(test::decodeGifFile(lzwPath.string(), got, &why)) << why;
+        if (c.pattern != keep) {
+            EXPECT_EQ(expected.pixels, sample.indices);
+        }
+        expected.colours.resize(std::size_t{1} << c.tableBits);
+        EXPECT_EQ(std::tie(got.imageWidth, got.imageHeight, got.transparent, got.transparentIndex, got.colours, got.pixels),
+                  std::tie(expected.imageWidth, expected.imageHeight, expected.transparent, expected.transparentIndex,
+                           expected.colours, expected.pixels));
+        EXPECT_EQ(lzw[10], 0xF0 | (c.tableBits - 1)) << "table size bits";
+        EXPECT_EQ(lzw[13 + 3 * (std::size_t{1} << c.tableBits) + 18], std::max(2, c.tableBits)) << "minimum code size";
+        EXPECT_LE(lzw.size(), plain.size());
+        EXPECT_EQ(lzw == plain, c.plain);
+    }
+}
+#endif
 
 TEST_F(GifWriterTest, RefusesPicturesItCannotWrite) {
     const std::pair<void (*)(Picture&), const char*> cases[] = {
         {[](Picture& p) { p.dib.clear(); }, "there is no picture to save"},
         {[](Picture& p) { p.height = 0; }, "the picture has no pixels"},
-        {[](Picture& p) { p.width = 70000; }, "a GIF holds at most 65535 pixels in width and height"},
+        {[](Picture& p) { p.width = 70000; }, "picture is larger than 65535 pixels in width or height"},
         {[](Picture& p) { p.dib.pop_back(); }, "the picture's sizes do not fit its data"},  // rows past the end
     };
     for (const auto& [tweak, reason] : cases) {
-        Picture picture = makePicture(8, 8, 24, 0).picture;
+        Picture picture = makePicture(8, 8, 8, 256).picture;
         tweak(picture);
         std::string why;
         EXPECT_EQ(writeGif(picture, (folder / "never.gif").string().c_str(), 0, {}, &why), 0) << reason;

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/load_file.h"
 #include "tests/support/temp_file.h"
 #include "tests/support/tim_builder.h"
 #include "gif/writer.h"
@@ -36,22 +37,13 @@ inline void expectPictureMatches(const Picture& picture, const TimPicture& tim) 
 #endif
 }
 
-// Loads a file of `type` through loadPicture, as the tool opens it: "" when
-// it loaded, else the reason.
-inline std::string loadFile(Picture& picture, const std::string& path, FileType type) {
-    releasePicture(picture);
-    picture.path = path;
-    picture.fileType = type;
-    std::string why;
-    return loadPicture(picture, &why) == 1 ? "" : why.empty() ? "failed without a reason" : why;
-}
-
-struct Loaded { Picture picture; std::string why; };
-
+// Loads `bytes` as a file of `type`; a failure must say why.
 inline Loaded loadBytes(std::span<const std::uint8_t> bytes, FileType type) {
     const TempFile file("load", bytes);
     Loaded out;
-    out.why = loadFile(out.picture, file.path(), type);
+    if (!loadFile(out, file.path(), type)) {
+        EXPECT_NE(out.why, "") << "a failed load without a reason";
+    }
     return out;
 }
 
