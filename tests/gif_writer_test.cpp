@@ -35,7 +35,8 @@ struct GifWriterTest : ::testing::Test {
 // A picture of 1, 4 or 8 bits with random indices, the colour table its GIF
 // must hold and the index each pixel must be sent as, top row first. The table
 // is the picture's own (entry i is (3i+1, 255-i, 7i), all different, none
-// black), black past its end. (Deeper pictures: true_colour_test.cpp.)
+// black), black past its end. Deeper pictures stay black (more of them:
+// true_colour_test.cpp).
 struct Sample { Picture picture; std::vector<Rgb> table; Bytes indices; };
 
 Sample makePicture(std::size_t width, std::size_t height, std::uint16_t bits, std::size_t own) {
@@ -47,7 +48,7 @@ Sample makePicture(std::size_t width, std::size_t height, std::uint16_t bits, st
         std::copy(s.table[i].rbegin(), s.table[i].rend(), s.picture.dib.data() + dibHeaderSize + 4 * i);
     }
     const auto stride = static_cast<std::size_t>(s.picture.imageSize) / height;
-    for (std::size_t p = 0; p < width * height; ++p) {
+    for (std::size_t p = 0; bits <= 8 && p < width * height; ++p) {
         // Rows go bottom-up.
         std::uint8_t* at = s.picture.dib.data() + s.picture.dib.size() - (p / width + 1) * stride + p % width * bits / 8;
         s.indices.push_back(static_cast<std::uint8_t>(random() % (1u << bits)));
