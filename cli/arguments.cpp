@@ -24,6 +24,16 @@ std::string ownWording(const CLI::ParseError& error) {
         const std::size_t colon = text.find(": ");
         return "unknown option or extra argument '" + (colon == std::string::npos ? text : text.substr(colon + 2)) + "'";
     }
+    if (dynamic_cast<const CLI::ValidationError*>(&error)) {  // a value outside its list
+        const std::size_t notIn = text.find(" not in {");
+        const std::size_t value = text.find(": ");
+        if (notIn != std::string::npos && value != std::string::npos && value < notIn) {
+            std::string choices = text.substr(notIn + 9, text.rfind('}') - notIn - 9);
+            for (std::size_t comma = choices.find(','); comma != std::string::npos; comma = choices.find(',', comma))
+                choices.replace(comma, 1, " or ");
+            return option + ": '" + text.substr(value + 2, notIn - value - 2) + "' is not " + choices;
+        }
+    }
     if (dynamic_cast<const CLI::ExcludesError*>(&error)) {
         const std::size_t word = text.find(" excludes ");
         if (word != std::string::npos)

@@ -521,6 +521,7 @@ TEST_F(Cli, KeepsItsOutputsClean) {
     } cases[] = {
         {{"-o", "a.gif", "-o", "b.gif", "cat.bmp"}, "--output may be given only once"},
         {{"--item", "x", "cat.bmp"}, "--item: 'x' is not a number"},
+        {{"--palette", "foo", "cat.bmp"}, "--palette: 'foo' is not adaptive or fixed"},
         {{"--all", "--item", "2", "cat.bmp"}, "cannot be used together"},
         {{}, "no input given"},
     };
