@@ -13,8 +13,10 @@ struct Arguments {
     std::string output;       // given with -o
     std::string type;         // given with -t
     std::string transparent;  // given with --transparent
+    std::string outputDir;    // given with --output-dir
     std::string palette = "adaptive";  // given with --palette
     bool hasOutput = false;
+    bool hasOutputDir = false;
     bool hasType = false;
     bool hasTransparent = false;
     bool hasItem = false;

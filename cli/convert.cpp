@@ -1,17 +1,24 @@
 #include "cli/convert.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cinttypes>
+#include <cstdint>
 #include <cstdio>
-#include <cstring>
+#include <filesystem>
 #include <vector>
 
 #include "image/archive.h"
+#include "image/bitmap.h"
+#include "image/container.h"
 #include "image/file_io.h"
+#include "image/tim.h"
+#include "gif/save_file.h"
 #include "cli/naming.h"
 
 #ifdef _WIN32
 #include <windows.h>
+#include <io.h>
 #else
 #include <sys/stat.h>
 #endif
@@ -23,15 +30,7 @@ namespace {
 void report(const std::string& path, const std::string& reason) {
     // A picture refused for its size can still be converted on purpose.
     const char* hint = reason.find("more than the limit of") != std::string::npos ? " (see --max-pixels)" : "";
-    std::fprintf(stderr, "quolb-gif: %s: %s%s\n", path.c_str(), reason.c_str(), hint);
-}
-
-// The system's words for why a file will not open ("no such file or
-// directory"), lower-cased to read like our own reasons.
-std::string openFailure(int error) {
-    std::string text = std::strerror(error);
-    if (!text.empty() && text[0] >= 'A' && text[0] <= 'Z') text[0] = static_cast<char>(text[0] - 'A' + 'a');
-    return text;
+    std::fprintf(stderr, "quolb-gif: %s: %s%s\n", printableName(path).c_str(), reason.c_str(), hint);
 }
 
 #ifdef _WIN32
@@ -42,7 +41,7 @@ struct FileIdentity {
 };
 
 bool fileIdentity(const std::string& path, FileIdentity& identity) {
-    const HANDLE handle = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    const HANDLE handle = CreateFileW(widePath(path).c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (handle == INVALID_HANDLE_VALUE) return false;
     BY_HANDLE_FILE_INFORMATION info{};
@@ -52,21 +51,6 @@ bool fileIdentity(const std::string& path, FileIdentity& identity) {
     return ok;
 }
 #endif
-
-// Writing the GIF over the file it was read from would lose the input. The
-// file system decides whether two names are one file, not their spelling.
-bool sameFile(const std::string& a, const std::string& b) {
-    if (a == b) return true;
-#ifdef _WIN32
-    FileIdentity ia, ib;
-    return fileIdentity(a, ia) && fileIdentity(b, ib) && ia.volume == ib.volume && ia.high == ib.high &&
-           ia.low == ib.low;
-#else
-    struct stat sa {}, sb {};
-    return stat(a.c_str(), &sa) == 0 && stat(b.c_str(), &sb) == 0 && sa.st_dev == sb.st_dev &&
-           sa.st_ino == sb.st_ino;
-#endif
-}
 
 std::string itemPrefix(int number) { return "item " + std::to_string(number) + ": "; }
 
@@ -91,21 +75,32 @@ bool finish(const Job& job, const Picture& picture, const std::string& output, c
         return true;
     }
     const std::string prefix = item ? itemPrefix(number) : std::string();
-    if (sameFile(job.input, output)) {
+    const bool toStandardOutput = isStandardStream(output);
+    if (!toStandardOutput && !isStandardStream(job.input) && sameFile(job.input, output)) {
         report(job.input, prefix + "the GIF would replace the input; name another with -o");
+        return false;
+    }
+    // Marking a colour no pixel has would make table entry 0 transparent.
+    if (job.transparent && !pictureHasColour(picture, *job.transparent)) {
+        const TransparentColour c = *job.transparent;
+        report(job.input, prefix + "no pixel has the colour " + std::to_string(c.red) + "," + std::to_string(c.green) +
+                              "," + std::to_string(c.blue) + " given with --transparent");
         return false;
     }
     if (job.progress) {
         const std::string which = item ? " item " + std::to_string(number) : std::string();
-        std::fprintf(stderr, "%s%s%s -> %s\n", job.progressPrefix.c_str(), job.input.c_str(), which.c_str(),
-                     output.c_str());
+        std::fprintf(stderr, "%s%s%s -> %s\n", job.progressPrefix.c_str(), printableName(job.input).c_str(),
+                     which.c_str(), printableName(output).c_str());
     }
     std::string why;
     const TransparentColour colour = job.transparent.value_or(TransparentColour{});
     GifOptions options = job.gif;
     options.alphaTransparency = !job.transparent;
-    if (!writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why, options)) {
-        report(output, prefix + why);
+    const int transparentGif = job.transparent ? 1 : 0;
+    const int written = toStandardOutput ? writeGifToStream(picture, stdout, transparentGif, colour, &why, options)
+                                         : writeGif(picture, output.c_str(), transparentGif, colour, &why, options);
+    if (!written) {
+        report(toStandardOutput ? "standard output" : output, prefix + why);
         return false;
     }
     return true;
@@ -134,22 +129,37 @@ void printListLine(int number, const ArchiveItem& item, const ContainerInfo& inf
     std::fputs(line.c_str(), stdout);
 }
 
-bool runArchive(const Job& job) {
-    const FilePtr file = openFile(job.input.c_str(), "rb");
-    if (!file) {
-        report(job.input, openFailure(errno));
-        return false;
-    }
-    const std::int64_t length = measureFile(file.get());
-    if (length < 0) {
-        report(job.input, "cannot measure the file");
-        return false;
-    }
-    const std::vector<ArchiveItem> items = listArchiveItems(file.get(), length);
+// The length of the well-formed UTF-8 character at `at`, 0 if there is none
+// (stray continuation bytes, overlong forms, surrogates, past U+10FFFF).
+std::size_t utf8SequenceLength(const std::string& text, std::size_t at) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || at + length > text.size()) return 0;
+    for (std::size_t k = 1; k < length; ++k)
+        if ((static_cast<unsigned char>(text[at + k]) & 0xC0) != 0x80) return 0;
+    const auto second = static_cast<unsigned char>(text[at + 1]);
+    if ((lead == 0xE0 && second < 0xA0) || (lead == 0xED && second >= 0xA0) || (lead == 0xF0 && second < 0x90) ||
+        (lead == 0xF4 && second >= 0x90))
+        return 0;
+    return length;
+}
+
+// Where an --all run writes, checked once before anything is decoded.
+bool outputFolderExists(const std::string& output) {
+    const std::filesystem::path folder = systemPath(output).parent_path();
+    std::error_code error;
+    if (folder.empty() || std::filesystem::is_directory(folder, error)) return true;
+    report(output, "cannot create the file: " + systemReason(ENOENT));
+    return false;
+}
+
+bool runArchive(const Job& job, InputFile& in) {
+    const std::vector<ArchiveItem> items = listArchiveItems(in.file.get(), in.length);
     if (items.empty() && job.action != Action::list) {
         report(job.input, "the archive holds no item");
         return false;
     }
+    if (job.allItems && job.action == Action::convert && !outputFolderExists(job.output)) return false;
 
     bool ok = true;
     for (std::size_t i = 0; i < items.size(); ++i) {
@@ -162,7 +172,7 @@ bool runArchive(const Job& job) {
         picture.maxPixels = job.maxPixels;
         ContainerInfo info;
         std::string why;
-        const bool loaded = loadArchiveEntry(picture, file.get(), items[i], &info, &why) == 1;
+        const bool loaded = loadArchiveEntry(picture, in.file.get(), items[i], &info, &why) == 1;
         if (job.action == Action::list) {
             printListLine(number, items[i], info, picture, loaded, why);
             continue;
@@ -172,7 +182,7 @@ bool runArchive(const Job& job) {
             ok = false;
             continue;
         }
-        const std::string output = job.allItems ? itemOutput(job.output, number) : job.output;
+        const std::string output = job.allItems ? itemOutput(job.output, number, job.itemDigits) : job.output;
         ok = finish(job, picture, output, &items[i], number) && ok;
     }
     if (job.item > 0 && static_cast<std::size_t>(job.item) > items.size()) {
@@ -183,56 +193,209 @@ bool runArchive(const Job& job) {
     return ok;
 }
 
+int loadFromStream(Picture& picture, InputFile& in, std::string* why) {
+    int result = 0;
+    switch (picture.fileType) {
+    case FileType::bitmap: result = loadBitmap(picture, in.file.get(), in.length, why); break;
+    case FileType::tim: result = loadTimFile(picture, in.file.get(), in.length, why); break;
+    case FileType::container: result = loadContainer(picture, in.file.get(), in.length, nullptr, why); break;
+    default: result = fail(why, "unknown file type"); break;
+    }
+    if (!result) releasePicture(picture);
+    return result;
+}
+
+// Copies a stream that cannot seek into a temporary file that is removed
+// when closed (or, on POSIX, at once: nothing is left if the run is killed).
+FilePtr spool(std::FILE* from, std::string& why) {
+#ifdef _WIN32
+    wchar_t folder[MAX_PATH + 1];
+    static unsigned counter = 0;
+    const DWORD length = GetTempPathW(MAX_PATH + 1, folder);
+    const std::wstring name = std::wstring(folder, length) + L".quolb-in-" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(counter++) + L".tmp";
+    FilePtr file(length > 0 ? _wfopen(name.c_str(), L"w+bD") : nullptr);
+#else
+    FilePtr file(std::tmpfile());
+#endif
+    if (!file) {
+        why = "cannot create a temporary copy: " + systemReason(errno);
+        return nullptr;
+    }
+    std::vector<char> buffer(1 << 16);
+    for (;;) {
+        const std::size_t got = std::fread(buffer.data(), 1, buffer.size(), from);
+        if (got > 0 && std::fwrite(buffer.data(), 1, got, file.get()) != got) {
+            why = "cannot keep a temporary copy: " + systemReason(errno);
+            return nullptr;
+        }
+        if (got < buffer.size()) break;
+    }
+    if (std::ferror(from)) {
+        why = "cannot read the file: " + systemReason(errno);
+        return nullptr;
+    }
+    return file;
+}
+
 }  // namespace
 
-std::string jsonString(const std::string& text) {
-    std::string utf8 = text;
+std::filesystem::path systemPath(const std::string& path) {
 #ifdef _WIN32
-    // Paths arrive in the ANSI code page; JSON is UTF-8.
-    const int wideLength = MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (wideLength > 0) {
-        std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-        MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), wide.data(), wideLength);
-        const int length = WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, nullptr, 0, nullptr, nullptr);
-        utf8.assign(static_cast<std::size_t>(length), '\0');
-        WideCharToMultiByte(CP_UTF8, 0, wide.data(), wideLength, utf8.data(), length, nullptr, nullptr);
+    return widePath(path);
+#else
+    return path;
+#endif
+}
+
+std::string fromSystemPath(const std::filesystem::path& path) {
+#ifdef _WIN32
+    return narrowPath(path.wstring());
+#else
+    return path.string();
+#endif
+}
+
+std::string fileKey(const std::string& path) {
+#ifdef _WIN32
+    FileIdentity id;
+    char key[48];
+    if (fileIdentity(path, id)) {
+        std::snprintf(key, sizeof key, "#%lu:%lu:%lu", id.volume, id.high, id.low);
+        return key;
+    }
+#else
+    struct stat status {};
+    char key[48];
+    if (stat(path.c_str(), &status) == 0) {
+        std::snprintf(key, sizeof key, "#%ju:%ju", std::uintmax_t{status.st_dev}, std::uintmax_t{status.st_ino});
+        return key;
     }
 #endif
-    std::string out = "\"";
-    for (const char c : utf8) {
+    std::error_code error;
+    std::string resolved = fromSystemPath(std::filesystem::weakly_canonical(systemPath(path), error));
+    if (error) resolved = path;
+#ifdef _WIN32
+    for (char& c : resolved)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+#endif
+    return "=" + resolved;
+}
+
+bool sameFile(const std::string& a, const std::string& b) { return a == b || fileKey(a) == fileKey(b); }
+
+bool openInput(const std::string& input, InputFile& opened, std::string& why) {
+    std::FILE* stream = nullptr;
+    if (isStandardStream(input)) {
+#ifdef _WIN32
+        _setmode(_fileno(stdin), 0x8000);  // _O_BINARY
+#endif
+        stream = stdin;
+    } else {
+        opened.file = openFile(input.c_str(), "rb");
+        if (!opened.file) {
+            why = "cannot read the file: " + systemReason(errno);
+            return false;
+        }
+        stream = opened.file.get();
+    }
+    opened.length = isStandardStream(input) ? -1 : measureFile(stream);
+    if (opened.length >= 0) return true;
+    FilePtr copy = spool(stream, why);
+    if (!copy) return false;
+    opened.file = std::move(copy);
+    opened.length = measureFile(opened.file.get());
+    if (opened.length < 0) {
+        why = "cannot measure the file";
+        return false;
+    }
+    return true;
+}
+
+FileType fileTypeFromContent(std::FILE* file) {
+    unsigned char head[17] = {};
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    seekTo(file, 0);
+    const auto startsWith = [&](const char* mark, std::size_t length) {
+        return got >= length && std::equal(mark, mark + length, head);
+    };
+    if (startsWith("BM", 2)) return FileType::bitmap;
+    if (startsWith("\x10\0\0\0", 4)) return FileType::tim;
+    // A container's header form, ending in the TIM picture's first byte.
+    if ((startsWith("TIM", 3) && got >= 9 && head[8] == 0x10) || (startsWith("LZSS-bu2", 8) && got == 17 && head[16] == 0x10))
+        return FileType::container;
+    return FileType::none;
+}
+
+int countArchiveItems(InputFile& archive) {
+    const auto count = static_cast<int>(listArchiveItems(archive.file.get(), archive.length).size());
+    seekTo(archive.file.get(), 0);
+    return count;
+}
+
+std::string printableName(const std::string& name) {
+    std::string out;
+    for (const char c : name) {
         const auto byte = static_cast<unsigned char>(c);
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += c;
-        } else if (byte < 0x20) {
+        if (byte < 0x20 || byte == 0x7F) {
             char escape[8];
-            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
             out += escape;
         } else {
             out += c;
+        }
+    }
+    return out;
+}
+
+std::string jsonString(const std::string& text) {
+    const std::string& utf8 = text;  // names are UTF-8 on Windows too
+    std::string out = "\"";
+    for (std::size_t i = 0; i < utf8.size();) {
+        const auto byte = static_cast<unsigned char>(utf8[i]);
+        if (byte == '"' || byte == '\\') {
+            out += '\\';
+            out += utf8[i++];
+        } else if (byte < 0x20 || byte == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\u%04x", byte);
+            out += escape;
+            ++i;
+        } else if (byte < 0x80) {
+            out += utf8[i++];
+        } else {
+            const std::size_t length = utf8SequenceLength(utf8, i);
+            if (length == 0) {
+                out += "\\ufffd";  // a byte that starts no valid character
+                ++i;
+            } else {
+                out.append(utf8, i, length);
+                i += length;
+            }
         }
     }
     return out + "\"";
 }
 
 bool runJob(const Job& job) {
-    if (job.type == FileType::archive) return runArchive(job);
-    if (job.action == Action::list || job.allItems || job.item > 0) {
+    if (job.type != FileType::archive && (job.action == Action::list || job.allItems || job.item > 0)) {
         report(job.input, "--list, --all and --item need an archive (this is read as " +
                               std::string(fileTypeOption(job.type)) + ")");
         return false;
     }
-    // Open it once ourselves so a missing or unreadable file gets the system's reason.
-    if (!openFile(job.input.c_str(), "rb")) {
-        report(job.input, openFailure(errno));
+    InputFile own;
+    std::string why;
+    if (!job.opened && !openInput(job.input, own, why)) {
+        report(job.input, why);
         return false;
     }
+    InputFile& in = job.opened ? *job.opened : own;
+    if (job.type == FileType::archive) return runArchive(job, in);
     Picture picture;
     picture.path = job.input;
     picture.fileType = job.type;
     picture.maxPixels = job.maxPixels;
-    std::string why;
-    if (!loadPicture(picture, &why)) {
+    if (!loadFromStream(picture, in, &why)) {
         report(job.input, why);
         return false;
     }

@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
+#include <filesystem>
 #include <optional>
 #include <string>
 
+#include "image/file_io.h"
 #include "image/picture.h"
 #include "gif/writer.h"
 
@@ -13,10 +16,47 @@ namespace quolb {
 
 enum class Action { convert, info, list };
 
+// An input ready to read from its start. Standard input, pipes and FIFOs are
+// first copied to a temporary file that goes away when closed, since every
+// reader needs to seek.
+struct InputFile {
+    FilePtr file;
+    std::int64_t length = -1;
+};
+
+// Opens `input` ("-": standard input). Returns false with the system's
+// reason ("cannot read the file: no such file or directory") in `why`.
+bool openInput(const std::string& input, InputFile& opened, std::string& why);
+
+// The type the first bytes show, for standard input given without -t:
+// bitmaps, TIM pictures and both container header forms carry a mark;
+// archives do not (FileType::none).
+FileType fileTypeFromContent(std::FILE* file);
+
+// How many items an archive holds, or -1 with the reason when it cannot be read.
+int countArchiveItems(InputFile& archive);
+
+// What names one file however it is spelt: its identity (device and inode,
+// or volume and file index) when it exists, so hard and symbolic links meet;
+// otherwise its resolved path, folders' links followed.
+std::string fileKey(const std::string& path);
+// Whether two names reach one file.
+bool sameFile(const std::string& a, const std::string& b);
+
+// A path of the converter (UTF-8 on Windows, see usePathsInUtf8) as the
+// standard library's path, and back.
+std::filesystem::path systemPath(const std::string& path);
+std::string fromSystemPath(const std::filesystem::path& path);
+
+// The standard streams as "-" names them.
+inline bool isStandardStream(const std::string& name) { return name == "-"; }
+
 struct Job {
     std::string input;
+    InputFile* opened = nullptr;  // already open (standard input), or null
     FileType type = FileType::none;
-    std::string output;  // the GIF; for --all the stem its items are named after
+    std::string output;  // the GIF ("-": standard output); for --all the stem its items are named after
+    int itemDigits = 3;  // --all numbers items with this many digits at least
     Action action = Action::convert;
     std::optional<TransparentColour> transparent;
     GifOptions gif;      // alphaTransparency is set from `transparent`
@@ -31,7 +71,12 @@ struct Job {
 // when everything asked of this input succeeded.
 bool runJob(const Job& job);
 
-// A JSON string literal for a path in the system's narrow encoding.
+// A name as messages show it: control characters become \xNN, so a name
+// cannot forge lines or move the terminal's cursor.
+std::string printableName(const std::string& name);
+
+// A JSON string literal for a path in the system's narrow encoding; bytes
+// that are not UTF-8 become \ufffd, so the JSON stays valid.
 std::string jsonString(const std::string& text);
 
 }  // namespace quolb

@@ -41,8 +41,11 @@ std::string withoutExtension(const std::string& path) { return path.substr(0, sp
 }  // namespace
 
 std::optional<FileType> fileTypeFromOption(std::string_view name) {
+    std::string lower(name);
+    for (char& c : lower)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
     for (const TypeName& entry : typeNames)
-        if (entry.name == name) return entry.type;
+        if (entry.name == lower) return entry.type;
     return std::nullopt;
 }
 
@@ -72,9 +75,9 @@ std::optional<TransparentColour> parseColour(std::string_view text) {
 
 std::string defaultOutput(const std::string& input) { return withoutExtension(input) + ".gif"; }
 
-std::string itemOutput(const std::string& output, int number) {
-    char suffix[16];
-    std::snprintf(suffix, sizeof suffix, "-%03d.gif", number);
+std::string itemOutput(const std::string& output, int number, int digits) {
+    char suffix[32];
+    std::snprintf(suffix, sizeof suffix, "-%0*d.gif", digits, number);
     return withoutExtension(output) + suffix;
 }
 

@@ -10,7 +10,7 @@
 
 namespace quolb {
 
-// "bmp", "tim", "container" or "archive"; nullopt for anything else.
+// "bmp", "tim", "container" or "archive", in any case; nullopt for anything else.
 std::optional<FileType> fileTypeFromOption(std::string_view name);
 // The name --type takes for a type, the same one --info prints.
 std::string_view fileTypeOption(FileType type);
@@ -22,7 +22,8 @@ std::optional<TransparentColour> parseColour(std::string_view text);
 std::string defaultOutput(const std::string& input);
 
 // The name --all gives item `number` (1-based): the output's folder and name
-// plus -001.gif, -002.gif, ...
-std::string itemOutput(const std::string& output, int number);
+// plus -001.gif, -002.gif, ..., with at least `digits` digits, so that names
+// sort in item order.
+std::string itemOutput(const std::string& output, int number, int digits = 3);
 
 }  // namespace quolb

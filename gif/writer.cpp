@@ -22,13 +22,15 @@
 // smaller, the uncompressed one above is written instead.
 //
 // Pixels go out top row first; the DIB holds its rows bottom-up. Pictures of
-// 1, 4 or 8 bits send their indices into their own table; 16-, 24- and
-// 32-bit pictures get a table and indices from the quantizer.
+// 1, 4 or 8 bits send their indices into their own table (a pixel of an
+// entry that repeats the transparent colour takes the transparent index);
+// 16-, 24- and 32-bit pictures get a table and indices from the quantizer.
 #include "gif/writer.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -139,23 +141,55 @@ std::uint64_t fileLength(const Picture& picture) {
     return 802 + bytes + (bytes + 254) / 255;
 }
 
+// A GIF names one transparent index, so pixels of other entries holding the
+// transparent colour move to it; the identity when the table has no such
+// duplicate. Only for pictures that send their own indices.
+struct IndexRemap {
+    bool needed = false;
+    std::array<std::uint8_t, 256> to{};
+};
+
+IndexRemap duplicatesToTransparent(const ColourTable& table, int transparentGif, std::uint8_t transparent) {
+    IndexRemap remap;
+    for (std::size_t i = 0; i < 256; ++i) {
+        remap.to[i] = static_cast<std::uint8_t>(i);
+        if (transparentGif && i != transparent && std::equal(&table[3 * i], &table[3 * i + 3], &table[3 * transparent])) {
+            remap.to[i] = transparent;
+            remap.needed = true;
+        }
+    }
+    return remap;
+}
+
+// How the picture's rows become indices: pictures of more than 8 bits take
+// theirs from the quantization, the others send their own, remapped.
+struct IndexSource {
+    Quantization* quantization = nullptr;
+    IndexRemap remap;
+};
+
 // Calls `use` with each row's indices, top row first, until it returns
-// false. Pictures of more than 8 bits take theirs from the quantization.
+// false.
 template <typename Use>
-void forEachRow(const Picture& picture, const PixelLayout& layout, Quantization* quantization, Use use) {
+void forEachRow(const Picture& picture, const PixelLayout& layout, IndexSource& source, Use use) {
     const auto width = static_cast<std::size_t>(picture.width);
-    std::vector<std::uint8_t> indices(layout.bitCount == 8 ? 0 : width);
-    if (quantization) restartMapping(*quantization);
+    const bool direct = layout.bitCount == 8 && !source.remap.needed;
+    std::vector<std::uint8_t> indices(direct ? 0 : width);
+    if (source.quantization) restartMapping(*source.quantization);
     for (std::int32_t r = picture.height - 1; r >= 0; --r) {
         const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
-        if (layout.bitCount == 8) {
+        if (direct) {
             if (!use(std::span(row, width))) return;
             continue;
         }
-        if (quantization)
-            mapNextRow(*quantization, indices);
+        if (source.quantization)
+            mapNextRow(*source.quantization, indices);
+        else if (layout.bitCount == 8)
+            std::copy(row, row + width, indices.begin());
         else
             rowIndices(row, layout.bitCount, indices);
+        if (source.remap.needed)
+            for (std::uint8_t& index : indices) index = source.remap.to[index];
         if (!use(std::span<const std::uint8_t>(indices))) return;
     }
 }
@@ -163,12 +197,12 @@ void forEachRow(const Picture& picture, const PixelLayout& layout, Quantization*
 const std::uint8_t fileTail[2] = {0, 0x3B};  // block terminator, trailer
 
 // Everything after the head goes through the packer.
-void writeImageData(const Picture& picture, const PixelLayout& layout, Quantization* quantization,
-                    GifCodeStream& stream, GifSink& sink) {
+void writeImageData(const Picture& picture, const PixelLayout& layout, IndexSource& source, GifCodeStream& stream,
+                    GifSink& sink) {
     reset(stream);
     stream.clearCode = clearCode;
     stream.clearLimit = clearLimit;
-    forEachRow(picture, layout, quantization, [&](std::span<const std::uint8_t> indices) {
+    forEachRow(picture, layout, source, [&](std::span<const std::uint8_t> indices) {
         putLiteralCodes(stream, sink, indices);
         return true;
     });
@@ -183,11 +217,11 @@ struct CompressedImage {
     GifSink data;                    // the sub-blocks
 };
 
-int usedTableBits(const Picture& picture, const PixelLayout& layout, Quantization* quantization) {
-    unsigned used = 0;  // every index or'ed: as many bits as the largest
-    if (quantization)   // its indices are below the count of entries it uses
-        return std::max(1, static_cast<int>(std::bit_width(static_cast<unsigned>(quantization->colourCount - 1))));
-    forEachRow(picture, layout, quantization, [&](std::span<const std::uint8_t> indices) {
+int usedTableBits(const Picture& picture, const PixelLayout& layout, IndexSource& source) {
+    unsigned used = 0;           // every index or'ed: as many bits as the largest
+    if (source.quantization)     // its indices are below the count of entries it uses
+        return std::max(1, static_cast<int>(std::bit_width(static_cast<unsigned>(source.quantization->colourCount - 1))));
+    forEachRow(picture, layout, source, [&](std::span<const std::uint8_t> indices) {
         for (const std::uint8_t index : indices) used |= index;
         return used < 0x80;
     });
@@ -207,10 +241,10 @@ std::vector<std::uint8_t> shrinkHead(const std::array<std::uint8_t, 800>& head, 
 // Compresses the picture; false when the whole file would not come out
 // smaller than the uncompressed one (or memory ran short), which is then
 // written instead.
-bool compressImage(const Picture& picture, const PixelLayout& layout, Quantization* quantization,
+bool compressImage(const Picture& picture, const PixelLayout& layout, IndexSource& source,
                    const std::array<std::uint8_t, 800>& head, CompressedImage& out) {
     try {
-        const int tableBits = usedTableBits(picture, layout, quantization);
+        const int tableBits = usedTableBits(picture, layout, source);
         const int codeSize = std::max(2, tableBits);
         out.head = shrinkHead(head, tableBits, codeSize);
         const std::uint64_t plain = fileLength(picture);
@@ -218,7 +252,7 @@ bool compressImage(const Picture& picture, const PixelLayout& layout, Quantizati
         LzwEncoder encoder;
         lzwBegin(encoder, codeSize);
         bool small = true;
-        forEachRow(picture, layout, quantization, [&](std::span<const std::uint8_t> indices) {
+        forEachRow(picture, layout, source, [&](std::span<const std::uint8_t> indices) {
             lzwFeed(encoder, out.data, indices);
             return small = frame + out.data.used < plain;
         });
@@ -230,20 +264,23 @@ bool compressImage(const Picture& picture, const PixelLayout& layout, Quantizati
     }
 }
 
-}  // namespace
+// Everything decided before the first byte goes out: the table, how rows
+// become indices and, when asked for and smaller, the compressed image.
+struct PreparedGif {
+    std::unique_ptr<Quantization> quantization;
+    IndexSource source;
+    std::array<std::uint8_t, 800> head{};
+    CompressedImage compressed;
+    bool lzw = false;
+};
 
-int writeGif(const Picture& picture, const char* path, int transparentGif, TransparentColour transparentColour,
-             std::string* why, const GifOptions& options) {
-    PixelLayout layout;
-    if (!checkPicture(picture, layout, why)) return 0;
-    if (!path || !*path) return fail(why, "no file name to save to");
-
+int prepareGif(const Picture& picture, const PixelLayout& layout, int transparentGif,
+               TransparentColour transparentColour, const GifOptions& options, PreparedGif& out, std::string* why) {
     // Pictures with indices keep their own table; deeper ones get a table
     // made for their colours (the table such a file may carry is only a
     // hint for displays with few colours).
     ColourTable table{};
     std::uint8_t transparent = 0;
-    std::unique_ptr<Quantization> quantization;
     if (layout.bitCount > 8) {
         TrueColourRows rows;
         rows.bottomRow = picture.dib.data() + layout.rowsOffset;
@@ -255,61 +292,116 @@ int writeGif(const Picture& picture, const char* path, int transparentGif, Trans
         rows.key = {transparentColour.red, transparentColour.green, transparentColour.blue};
         rows.alpha = !rows.hasKey && options.alphaTransparency && picture.alphaChannel != 0 && layout.bitCount == 32;
         try {
-            quantization = std::make_unique<Quantization>();
+            out.quantization = std::make_unique<Quantization>();
             quantize(rows, options.palette == GifPalette::fixed ? TableChoice::fixed : TableChoice::adaptive,
-                     options.dither, *quantization);
+                     options.dither, *out.quantization);
         } catch (const std::bad_alloc&) {
             return fail(why, "not enough memory to choose the GIF's colours");
         }
-        table = quantization->table;
-        transparentGif = quantization->transparentIndex >= 0 ? 1 : 0;
-        transparent = static_cast<std::uint8_t>(std::max(quantization->transparentIndex, 0));
+        table = out.quantization->table;
+        transparentGif = out.quantization->transparentIndex >= 0 ? 1 : 0;
+        transparent = static_cast<std::uint8_t>(std::max(out.quantization->transparentIndex, 0));
+        out.source.quantization = out.quantization.get();
     } else {
         table = buildColourTable(picture);
         transparent = transparentIndex(table, transparentColour);
+        out.source.remap = duplicatesToTransparent(table, transparentGif, transparent);
     }
-    const auto head = buildHead(picture, table, transparentGif, transparent);
-    CompressedImage compressed;
-    const bool lzw = options.lzw && compressImage(picture, layout, quantization.get(), head, compressed);
+    out.head = buildHead(picture, table, transparentGif, transparent);
+    out.lzw = options.lzw && compressImage(picture, layout, out.source, out.head, out.compressed);
+    return 1;
+}
 
-    // A new file beside the target replaces it only once complete, so a
-    // failed save leaves the old file whole. Devices and pipes are written
-    // in place: there is nothing to keep and they must not be replaced.
-    const std::string target = path;
-    const bool inPlace = isSpecialFile(target);
-    std::string tempPath;
-    FilePtr file = inPlace ? openFile(path, "wb") : createFileBeside(target, tempPath);
-    if (!file) return fail(why, "cannot create the GIF file");
-
+// The whole GIF into an open stream; true when every write succeeded.
+bool writePrepared(const Picture& picture, const PixelLayout& layout, PreparedGif& gif, std::FILE* file) {
     GifSink sink;
-    sink.file = file.get();
+    sink.file = file;
     std::setvbuf(sink.file, nullptr, _IONBF, 0);  // the sink already writes in large pieces
     bool written = true;
     try {
         sink.capacity = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), 1u << 20));
         sink.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(sink.capacity);
-        if (lzw) {
-            sinkWrite(sink, compressed.head.data(), compressed.head.size());
-            sinkWrite(sink, compressed.data.buffer.get(), compressed.data.used);
+        if (gif.lzw) {
+            sinkWrite(sink, gif.compressed.head.data(), gif.compressed.head.size());
+            sinkWrite(sink, gif.compressed.data.buffer.get(), gif.compressed.data.used);
             sinkWrite(sink, fileTail, sizeof fileTail);
         } else {
-            sinkWrite(sink, head.data(), head.size());
+            sinkWrite(sink, gif.head.data(), gif.head.size());
             GifCodeStream stream;
-            writeImageData(picture, layout, quantization.get(), stream, sink);
+            writeImageData(picture, layout, gif.source, stream, sink);
         }
     } catch (const std::bad_alloc&) {
         written = false;
     }
-    written = written && sinkFlush(sink) && std::fflush(file.get()) == 0;
-    const bool closed = std::fclose(file.release()) == 0;
-    if (!written || !closed) {
-        if (!inPlace) std::remove(tempPath.c_str());
-        return fail(why, "disk full or write error while writing the GIF");
+    return written && sinkFlush(sink) && std::fflush(file) == 0;
+}
+
+}  // namespace
+
+int pictureHasColour(const Picture& picture, TransparentColour colour) {
+    PixelLayout layout;
+    if (!checkPicture(picture, layout, nullptr)) return 0;
+    const auto width = static_cast<std::size_t>(picture.width);
+    if (layout.bitCount > 8) {
+        // The quantizer gives the transparent colour an exact entry of its
+        // own, so a pixel of exactly that colour (as shown) is all it takes.
+        for (std::int32_t r = 0; r < picture.height; ++r) {
+            const std::uint8_t* row =
+                picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
+            for (std::size_t x = 0; x < width; ++x) {
+                if (layout.bitCount == 16) {
+                    const unsigned v = unsigned{row[2 * x]} | unsigned{row[2 * x + 1]} << 8;
+                    if (widen5(v >> 10 & 31) == colour.red && widen5(v >> 5 & 31) == colour.green &&
+                        widen5(v & 31) == colour.blue)
+                        return 1;
+                } else {
+                    const std::uint8_t* p = row + x * static_cast<std::size_t>(layout.bitCount / 8);
+                    if (p[2] == colour.red && p[1] == colour.green && p[0] == colour.blue) return 1;
+                }
+            }
+        }
+        return 0;
     }
-    if (!inPlace && !replaceFile(tempPath, target)) {
-        std::remove(tempPath.c_str());
-        return fail(why, "cannot replace the GIF file");
+    const ColourTable table = buildColourTable(picture);
+    std::array<bool, 256> holds{};
+    bool any = false;
+    for (std::size_t i = 0; i < 256; ++i) {
+        holds[i] = table[3 * i] == colour.red && table[3 * i + 1] == colour.green && table[3 * i + 2] == colour.blue;
+        any = any || holds[i];
     }
+    if (!any) return 0;  // the GIF's table could not name it
+    std::vector<std::uint8_t> indices(width);
+    for (std::int32_t r = 0; r < picture.height; ++r) {
+        const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
+        if (layout.bitCount == 8) std::copy(row, row + width, indices.begin());
+        else rowIndices(row, layout.bitCount, indices);
+        if (std::any_of(indices.begin(), indices.end(), [&](std::uint8_t i) { return holds[i]; })) return 1;
+    }
+    return 0;
+}
+
+int writeGif(const Picture& picture, const char* path, int transparentGif, TransparentColour transparentColour,
+             std::string* why, const GifOptions& options) {
+    PixelLayout layout;
+    if (!checkPicture(picture, layout, why)) return 0;
+    if (!path || !*path) return fail(why, "no file name to save to");
+    PreparedGif gif;
+    if (!prepareGif(picture, layout, transparentGif, transparentColour, options, gif, why)) return 0;
+    // See gif/save_file.h for how the new file takes the old one's place.
+    SaveTarget save;
+    if (!beginSave(path, save, why)) return 0;
+    const bool written = writePrepared(picture, layout, gif, save.file.get());
+    return finishSave(save, written, why);
+}
+
+int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif,
+                     TransparentColour transparentColour, std::string* why, const GifOptions& options) {
+    PixelLayout layout;
+    if (!checkPicture(picture, layout, why)) return 0;
+    PreparedGif gif;
+    if (!prepareGif(picture, layout, transparentGif, transparentColour, options, gif, why)) return 0;
+    if (!writePrepared(picture, layout, gif, file))
+        return fail(why, "write error while writing the GIF: " + systemReason(errno));
     return 1;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 #include "image/picture.h"
@@ -42,5 +43,17 @@ struct GifOptions {
 int writeGif(const Picture& picture, const char* path, int transparentGif,
              TransparentColour transparentColour, std::string* why = nullptr,
              const GifOptions& options = {});
+
+// Whether the GIF made of `picture` would show `colour` in any pixel: a
+// pixel whose table entry holds it (1, 4 and 8 bits), or a pixel of exactly
+// that colour, as shown (16 to 32 bits). Marking a colour no pixel has would
+// make an entry transparent that some pixels use.
+int pictureHasColour(const Picture& picture, TransparentColour colour);
+
+// Writes the same GIF into an open binary stream (standard output), which it
+// leaves open. Returns 1 when every write succeeded.
+int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif,
+                     TransparentColour transparentColour, std::string* why = nullptr,
+                     const GifOptions& options = {});
 
 }  // namespace quolb

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "image/file_io.h"
+
 #ifdef _WIN32
 // Declared here to keep the platform's large header out of the core.
 extern "C" __declspec(dllimport) int __stdcall IsDBCSLeadByte(unsigned char byte);
@@ -36,7 +38,8 @@ bool endsWithLetters(const char* path, std::size_t length, const char* letters) 
 
 PathConvention systemPaths() {
 #ifdef _WIN32
-    return {"\\/:", systemLeadByte};
+    // Names the process keeps in UTF-8 have no double-byte characters.
+    return {"\\/:", pathsInUtf8() ? noLeadBytes : systemLeadByte};
 #else
     return {"/", noLeadBytes};
 #endif

@@ -29,7 +29,8 @@ inline constexpr PathConvention utf8WindowsPaths{"\\/:", noLeadBytes};
 
 // The convention of the system this runs on: on Windows '\\', '/' and a
 // drive's ':' with the lead bytes of the system's ANSI code page (the one
-// narrow paths arrive in); elsewhere '/' and no lead bytes.
+// narrow paths arrive in) unless paths are kept in UTF-8 (image/file_io.h);
+// elsewhere '/' and no lead bytes.
 PathConvention systemPaths();
 
 // Where a path's parts start: the folder is [0, nameStart) with its last

@@ -35,7 +35,10 @@ TEST(CliNaming, CutsOnlyTheFileNamesExtension) {
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <csignal>
+#include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 #endif
 
 namespace quolb {
@@ -52,6 +55,9 @@ Bytes smallBitmap() {
     return bitmap.bytes();
 }
 
+// A name written in this file's UTF-8, as the system's path.
+fs::path utf8(const std::string& name) { return fs::path(std::u8string(name.begin(), name.end())); }
+
 std::string readText(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -63,21 +69,26 @@ struct Cli : ::testing::Test {
     fs::path dir = fs::temp_directory_path() / ("quolb-cli-" + std::to_string(std::random_device{}()));
     int status = -1;
     std::string out, err;
+    std::string program = QUOLB_GIF_EXE;  // the converter run
 
     void SetUp() override { fs::create_directories(dir); }
     void TearDown() override { fs::remove_all(dir); }
 
-    void run(const std::vector<std::string>& args) {  // no argument holds a quote
+    // `prefix` goes before the converter in the shell's command (another
+    // user, a pipe into it), natively only.
+    void run(const std::vector<std::string>& args, [[maybe_unused]] const std::string& prefix = "") {  // no argument holds a quote
 #ifdef _WIN32
-        std::string command = "\"" QUOLB_GIF_EXE "\"";
+        // Wide, so that names of every script reach the converter.
+        std::string command = prefix.empty() ? "\"" + program + "\"" : prefix;
         for (const auto& arg : args) command += " \"" + arg + "\"";
+        std::wstring wide = utf8(command).wstring();
         SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
         const auto create = [&](const fs::path& path) {
             return CreateFileA(path.string().c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit, CREATE_ALWAYS,
                                FILE_ATTRIBUTE_NORMAL, nullptr);
         };
         const HANDLE outFile = create(dir / "out"), errFile = create(dir / "err");
-        STARTUPINFOA startup{};
+        STARTUPINFOW startup{};
         startup.cb = sizeof startup;
         startup.dwFlags = STARTF_USESTDHANDLES;
         startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
@@ -85,7 +96,7 @@ struct Cli : ::testing::Test {
         startup.hStdError = errFile;
         PROCESS_INFORMATION process{};
         DWORD code = static_cast<DWORD>(-1);
-        if (CreateProcessA(nullptr, command.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.string().c_str(),
+        if (CreateProcessW(nullptr, wide.data(), nullptr, nullptr, TRUE, 0, nullptr, dir.wstring().c_str(),
                            &startup, &process)) {
             WaitForSingleObject(process.hProcess, INFINITE);
             GetExitCodeProcess(process.hProcess, &code);
@@ -96,7 +107,7 @@ struct Cli : ::testing::Test {
         CloseHandle(errFile);
         status = static_cast<int>(code);
 #else
-        std::string command = "cd '" + dir.string() + "' && " QUOLB_GIF_EXE;
+        std::string command = "cd '" + dir.string() + "' && " + prefix + " '" + program + "'";
         for (const auto& arg : args) command += " '" + arg + "'";
         command += " >" + (dir / "out").string() + " 2>" + (dir / "err").string();
         const int result = std::system(command.c_str());
@@ -106,10 +117,12 @@ struct Cli : ::testing::Test {
         err = readText(dir / "err");
     }
     std::string write(const std::string& name, const Bytes& bytes = smallBitmap()) {
-        fs::create_directories((dir / name).parent_path());
-        std::ofstream(dir / name, std::ios::binary)
+        const fs::path path = dir / utf8(name);
+        fs::create_directories(path.parent_path());
+        std::ofstream(path, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-        return (dir / name).string();
+        const std::u8string text = path.u8string();
+        return std::string(text.begin(), text.end());
     }
 };
 
@@ -128,7 +141,7 @@ TEST_F(Cli, NeverWritesOverItsInputByAnyName) {
     const std::string longName = write("a rather long picture name.bmp");
     ASSERT_GT(GetShortPathNameA(longName.c_str(), shortName, MAX_PATH), 0u);
     run({"-q", "-o", shortName, longName});
-    EXPECT_EQ(status, 1) << shortName;
+    EXPECT_EQ(status, 2) << shortName;
     EXPECT_NE(err.find("the GIF would replace the input"), std::string::npos) << err;
     EXPECT_EQ(readText(longName), original);
 #else
@@ -139,7 +152,7 @@ TEST_F(Cli, NeverWritesOverItsInputByAnyName) {
     spellings.push_back("link.bmp");
     for (const std::string& output : spellings) {
         run({"-q", "-o", output, "cat.bmp"});
-        EXPECT_EQ(status, 1) << output;
+        EXPECT_EQ(status, 2) << output;
         EXPECT_NE(err.find("the GIF would replace the input"), std::string::npos) << output << ": " << err;
     }
     EXPECT_EQ(readText(dir / "cat.bmp"), original);
@@ -163,7 +176,44 @@ TEST_F(Cli, RefusesPicturesOverThePixelLimit) {
     EXPECT_TRUE(fs::exists(dir / "cat.gif"));
 }
 
-#ifndef _WIN32
+#ifdef _WIN32
+// Every name a Windows user can type reaches its own file (café.bmp is not
+// cafe.bmp), wildcards expand as in other Windows tools, and NUL is the
+// null device.
+TEST_F(Cli, TakesEveryWindowsName) {
+    write("café.bmp");
+    write("cafe.bmp", test::BmpBuilder{.width = 5, .height = 1, .bitCount = 8, .masks = {}, .table = Bytes(1024),
+                                       .pixels = Bytes(8)}.bytes());
+    write("그림.bmp");
+    write("😀.bmp");
+    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
+             {"café.bmp"}, {"-o", "résumé.gif", "café.bmp"}, {"그림.bmp", "😀.bmp"}, {"-o", "NUL", "café.bmp"}}) {
+        run(args);
+        EXPECT_EQ(status, 0) << args.back() << ": " << err;
+    }
+    for (const char* name : {"café.gif", "résumé.gif", "그림.gif", "😀.gif"})
+        EXPECT_TRUE(fs::exists(dir / utf8(name))) << name;
+    EXPECT_FALSE(fs::exists(dir / "cafe.gif") || fs::exists(dir / "resume.gif"));
+    run({"--info", "café.bmp"});
+    EXPECT_NE(out.find("\"café.bmp\", \"fileType\": \"bmp\", \"width\": 3"), std::string::npos) << out;
+
+    fs::copy_file(QUOLB_GIF_EXE, dir / "quolb-gif.exe");
+    fs::remove(dir / utf8("café.gif"));
+    run({"-q", "*.bmp"}, "cmd /c quolb-gif.exe");
+    EXPECT_EQ(status, 0) << err;
+    for (const char* name : {"cafe.gif", "café.gif", "그림.gif", "😀.gif"}) EXPECT_TRUE(fs::exists(dir / utf8(name))) << name;
+
+    // Standard input and output carry bytes untranslated; a read-only file stays.
+    run({}, "cmd /c quolb-gif.exe -t bmp - -o - < cafe.bmp > piped.gif");
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(readText(dir / "piped.gif"), readText(dir / "cafe.gif"));
+    fs::permissions(dir / "cafe.gif", fs::perms::owner_write, fs::perm_options::remove);
+    run({"-o", "cafe.gif", "café.bmp"});
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("cafe.gif: cannot replace the file: permission denied"), std::string::npos) << err;
+    fs::permissions(dir / "cafe.gif", fs::perms::owner_write, fs::perm_options::add);  // so it can be removed
+}
+#else
 TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
     const std::string input = write("cat.bmp");
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
@@ -175,6 +225,7 @@ TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
              {input, write("named.gif")},  // an ending the name rule does not know: nothing converts
              {"--item", "0", input},
              {"--all", "--item", "2", input},
+             {"-o", "", input},
              {"--lzw", "--info", input},
          }) {
         run(args);
@@ -185,14 +236,18 @@ TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
 }
 
 // One run: a failure is reported while the rest convert, each beside its
-// input (a dot in a folder is no extension, a path may pass 255 bytes), and
+// input (a dot in a folder is no extension, a path may pass 255 bytes, a
+// name may take all 255 the system allows), and
 // the chosen colour reaches the GIF's control extension (entry 5).
 TEST_F(Cli, ConvertsEachInputBesideItAndReportsFailures) {
     const std::string missing = (dir / "missing.bmp").string();
     const std::string longFolder = std::string(100, 'd') + "/" + std::string(100, 'd') + "/" + std::string(100, 'd');
-    run({"-t", "bmp", "--transparent", "5,250,10", write("photos.old/cat"), missing, write(longFolder + "/x")});
+    const std::string longName = std::string(251, 'n');
+    run({"-t", "bmp", "--transparent", "5,250,10", write("photos.old/cat"), missing, write(longFolder + "/x"),
+         write(longName + ".bmp")});
     EXPECT_EQ(status, 1);
-    EXPECT_NE(err.find("quolb-gif: " + missing + ": no such file"), std::string::npos) << err;
+    EXPECT_TRUE(fs::exists(dir / (longName + ".gif"))) << err;
+    EXPECT_NE(err.find("quolb-gif: " + missing + ": cannot read the file: no such file"), std::string::npos) << err;
     EXPECT_TRUE(fs::exists(dir / longFolder / "x.gif"));
     const std::string gif = readText(dir / "photos.old" / "cat.gif");
     ASSERT_GT(gif.size(), 787u) << err;
@@ -217,10 +272,27 @@ TEST_F(Cli, TrueColourOptionsReachTheGif) {
         EXPECT_EQ(status, 0) << err;
         return readText(dir / "clear.gif");
     };
-    EXPECT_EQ(converted({}).substr(781, 8), std::string("\x21\xF9\x04\x01\x00\x00\x01\x00", 8)) << "entry 1 transparent";
-    EXPECT_EQ(converted({"--transparent", "1,2,3"}).substr(781, 8), std::string("\x21\xF9\x04\x01\x00\x00\x02\x00", 8))
+    const std::string clear = converted({});
+    EXPECT_EQ(clear.substr(13, 6) + clear.substr(781, 8), std::string("\xC8\x64\x32\x0A\x14\x1E\x21\xF9\x04\x01\x00\x00\x01\x00", 14))
+        << "entry 1 transparent";
+    // A colour no pixel has is refused, so name the opaque pixel's.
+    const std::string keyed = converted({"--transparent", "200,100,50"});
+    EXPECT_EQ(keyed.substr(13, 6) + keyed.substr(781, 8), std::string("\x0A\x14\x1E\xC8\x64\x32\x21\xF9\x04\x01\x00\x00\x01\x00", 14))
         << "the colour instead";
     EXPECT_EQ(converted({"--palette", "fixed", "--no-dither"}).substr(13, 6), std::string("\x00\x00\x00\x20\x00\x00", 6));
+}
+
+// A transparent colour no pixel has is refused for that input alone:
+// marking it would make table entry 0 transparent instead.
+TEST_F(Cli, RefusesATransparentColourNoPixelHas) {
+    test::BmpBuilder without{.width = 3, .height = 2, .bitCount = 8, .masks = {}, .table = Bytes(1024),
+                             .pixels = {1, 2, 3, 0, 4, 6, 6, 0}};
+    storeU32(without.table.data() + 4 * 5, 0x05FA0A);
+    run({"-q", "--transparent", "#05FA0A", write("with.bmp"), write("without.bmp", without.bytes())});
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("without.bmp: no pixel has the colour 5,250,10 given with --transparent"), std::string::npos) << err;
+    EXPECT_TRUE(fs::exists(dir / "with.gif"));
+    EXPECT_FALSE(fs::exists(dir / "without.gif"));
 }
 
 TEST_F(Cli, InfoPrintsOneJsonObjectPerInput) {
@@ -253,6 +325,239 @@ TEST_F(Cli, ArchivesListAndSplitByItem) {
     EXPECT_FALSE(fs::exists(dir / "out-002.gif"));
     run({"--all", "--lzw", "-o", (dir / "small.gif").string(), input});
     EXPECT_LT(fs::file_size(dir / "small-003.gif"), fs::file_size(dir / "out-003.gif"));
+}
+
+bool isGif(const std::string& bytes) { return bytes.rfind("GIF89a", 0) == 0 && bytes.back() == 0x3B; }
+
+// The GIF goes to the file the name leads to, by every name it has: through
+// links (a dangling one gets its target), through an open descriptor
+// (never replacing the name itself), into every hard link, with the old
+// mode; a file nobody may write is refused and stays as it was.
+TEST_F(Cli, WritesTheFileTheNameLeadsTo) {
+    write("cat.bmp");
+    const Bytes old(100, 'B');
+    fs::create_symlink("/proc/self/fd/1", dir / "stdout-link");
+    write("real.gif", old);
+    fs::create_symlink("real.gif", dir / "link.gif");
+    fs::create_symlink("made.gif", dir / "dangling.gif");
+    write("one.gif", old);
+    fs::create_hard_link(dir / "one.gif", dir / "two.gif");
+    write("shared.gif", old);
+    fs::permissions(dir / "shared.gif", fs::perms(0604));
+    const struct {
+        std::string output, receiver;  // receiver "out": the converter's standard output
+    } cases[] = {{"stdout-link", "out"}, {"link.gif", "real.gif"}, {"dangling.gif", "made.gif"},
+                 {"one.gif", "two.gif"}, {"shared.gif", "shared.gif"}};
+    for (const auto& c : cases) {
+        run({"-q", "-o", c.output, "cat.bmp"});
+        EXPECT_EQ(status, 0) << c.output << ": " << err;
+        EXPECT_TRUE(isGif(readText(dir / c.receiver))) << c.output;
+    }
+    // With standard output closed, the input must not take its number.
+    const int closed = std::system(("cd '" + dir.string() + "' && " QUOLB_GIF_EXE " -q -o stdout-link cat.bmp >&-").c_str());
+    EXPECT_TRUE(WIFEXITED(closed) && WEXITSTATUS(closed) == 0);
+    const Bytes bitmap = smallBitmap();
+    EXPECT_EQ(readText(dir / "cat.bmp"), std::string(bitmap.begin(), bitmap.end()));
+    for (const char* link : {"stdout-link", "link.gif", "dangling.gif"}) EXPECT_TRUE(fs::is_symlink(dir / link)) << link;
+    EXPECT_TRUE(fs::equivalent(dir / "one.gif", dir / "two.gif"));
+    EXPECT_EQ(fs::status(dir / "shared.gif").permissions(), fs::perms(0604));
+
+    write("locked.gif", old);
+    fs::permissions(dir / "locked.gif", fs::perms(0444));  // refused even for the administrator
+    fs::create_symlink("no/such/folder.gif", dir / "nowhere.gif");
+    fs::create_directory(dir / "folder.gif");
+    for (const auto& [output, reason] : {std::pair{"locked.gif", "cannot replace the file: permission denied"},
+                                         std::pair{"nowhere.gif", "cannot create the file: no such file"},
+                                         std::pair{"folder.gif", "cannot write to the file: is a directory"}}) {
+        run({"-q", "-o", output, "cat.bmp"});
+        EXPECT_EQ(status, 1) << output;
+        EXPECT_NE(err.find(std::string(output) + ": " + reason), std::string::npos) << err;
+    }
+    EXPECT_EQ(readText(dir / "locked.gif"), std::string(100, 'B'));
+    for (const auto& entry : fs::directory_iterator(dir))
+        EXPECT_FALSE(entry.path().filename().string().starts_with(".quolb")) << entry.path();
+}
+
+// Owner and group stay: the administrator replacing another user's file
+// hands it back, and a user replacing a file they may write but do not own
+// writes it in place. A user may not replace what only its owner may write.
+TEST_F(Cli, KeepsOwnerAndGroup) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to create files of two users";
+    fs::permissions(dir, fs::perms::all);
+    // A copy the other user can surely reach, wherever the build lies.
+    fs::copy_file(QUOLB_GIF_EXE, dir / "quolb-gif");
+    program = (dir / "quolb-gif").string();
+    write("cat.bmp");
+    const auto ownedBy = [&](const char* name, uid_t uid, gid_t gid, fs::perms mode) {
+        write(name, Bytes(100, 'B'));
+        ASSERT_EQ(::chown((dir / name).c_str(), uid, gid), 0);
+        fs::permissions(dir / name, mode);
+    };
+    const auto owner = [&](const char* name) {
+        struct stat info {};
+        ::stat((dir / name).c_str(), &info);
+        return std::pair(info.st_uid, info.st_gid);
+    };
+    ownedBy("theirs.gif", 65534, 65534, fs::perms(0640));
+    run({"-q", "-o", "theirs.gif", "cat.bmp"});
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(owner("theirs.gif"), std::pair(65534u, 65534u));
+    EXPECT_EQ(fs::status(dir / "theirs.gif").permissions(), fs::perms(0640));
+
+    const std::string nobody = "setpriv --reuid=65534 --regid=65534 --clear-groups";
+    ownedBy("roots.gif", 0, 0, fs::perms(0666));
+    run({"-q", "-o", "roots.gif", "cat.bmp"}, nobody);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(owner("roots.gif"), std::pair(0u, 0u));
+    EXPECT_TRUE(isGif(readText(dir / "roots.gif")));
+    write("shut/open.gif", Bytes(100, 'B'));  // a file they may write in a folder they may not
+    fs::permissions(dir / "shut/open.gif", fs::perms(0666));
+    run({"-q", "-o", "shut/open.gif", "cat.bmp"}, nobody);
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(isGif(readText(dir / "shut/open.gif")));
+    ownedBy("private.gif", 0, 0, fs::perms(0644));
+    run({"-q", "-o", "private.gif", "cat.bmp"}, nobody);
+    EXPECT_EQ(status, 1);
+    EXPECT_NE(err.find("private.gif: cannot replace the file: permission denied"), std::string::npos) << err;
+    EXPECT_EQ(readText(dir / "private.gif"), std::string(100, 'B'));
+}
+
+// A run settles every output before converting anything: two inputs aiming
+// at one GIF, or a GIF landing on any input of the run, is a usage error
+// naming both, and nothing is written.
+TEST_F(Cli, BatchNeverWritesOverItsOwnFiles) {
+    write("sample.bmp");
+    write("sample.tim", test::timFile(test::patternTim(8, 2, 2)));
+    write("pic.dib");
+    write("pic.gif", Bytes(100, 'B'));
+    write("a/x.bmp");
+    write("b/x.bmp");
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"sample.bmp", "sample.tim"}, "sample.bmp and sample.tim would both be written to sample.gif"},
+        {{"-t", "bmp", "pic.dib", "pic.gif"}, "pic.gif: the GIF would replace the input pic.gif"},
+        {{"--output-dir", "gifs", "a/x.bmp", "b/x.bmp"}, "a/x.bmp and b/x.bmp would both be written to gifs/x.gif"},
+    };
+    for (const auto& c : cases) {
+        run(c.args);
+        EXPECT_EQ(status, 2) << err;
+        EXPECT_NE(err.find("quolb-gif: " + c.message), std::string::npos) << err;
+    }
+    EXPECT_FALSE(fs::exists(dir / "sample.gif") || fs::exists(dir / "gifs"));
+    EXPECT_EQ(readText(dir / "pic.gif"), std::string(100, 'B'));
+}
+
+// "-" is standard input or output; pipes and FIFOs read like files.
+TEST_F(Cli, ReadsAndWritesStandardStreamsAndPipes) {
+    write("cat.bmp");
+    write("face.lzb", test::timFormContainer(test::timFile(test::patternTim(8, 2, 2)), 0));
+    ASSERT_EQ(::mkfifo((dir / "fifo").c_str(), 0600), 0);
+    const struct {
+        std::string prefix;
+        std::vector<std::string> args;
+        std::string gif;  // where the GIF lands
+    } cases[] = {
+        {"cat cat.bmp |", {"-", "-o", "piped.gif"}, "piped.gif"},  // "BM" tells the type
+        {"cat face.lzb |", {"-", "-o", "face.gif"}, "face.gif"},  // so does a container's header
+        {"cat cat.bmp |", {"-t", "bmp", "-", "-o", "-"}, "out"},
+        {"(cat cat.bmp > fifo &) &&", {"-t", "bmp", "fifo", "-o", "fifo.gif"}, "fifo.gif"},
+        {"", {"-o", "-", "cat.bmp"}, "out"},
+    };
+    for (const auto& c : cases) {
+        run(c.args, c.prefix);
+        EXPECT_EQ(status, 0) << c.prefix << ": " << err;
+        EXPECT_TRUE(isGif(readText(dir / c.gif))) << c.gif;
+    }
+    for (const std::vector<std::string>& args : {std::vector<std::string>{"-"}, {"-", "-o", "x.gif", "-t", "bmp", "-"}}) {
+        run(args, "cat cat.bmp |");
+        EXPECT_EQ(status, 2) << err;
+    }
+    run({"-", "-o", "x.gif"}, "echo text |");
+    EXPECT_EQ(status, 2);
+    EXPECT_NE(err.find("standard input: its first bytes do not tell the type; give it with -t"), std::string::npos);
+}
+
+// --output-dir is created when missing; --all numbers items with as many
+// digits as the last needs, and a missing folder fails once, up front.
+TEST_F(Cli, OutputFoldersAndItemNumbers) {
+    write("a.bmp");
+    write("sub/b.bmp");
+    run({"-q", "--output-dir", "new/gifs", "a.bmp", "sub/b.bmp"});
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(fs::exists(dir / "new/gifs/a.gif") && fs::exists(dir / "new/gifs/b.gif"));
+
+    const Bytes item = test::timFormContainer(test::timFile(test::patternTim(8, 1, 1)), 0);
+    Bytes archive;
+    for (int i = 0; i < 1000; ++i) archive.insert(archive.end(), item.begin(), item.end());
+    write("pack.xpb", archive);
+    run({"--all", "-o", "missing/pack.gif", "pack.xpb"});
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(err, "quolb-gif: missing/pack.gif: cannot create the file: no such file or directory\n");
+    run({"--all", "pack.xpb"});
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(fs::exists(dir / "pack-0001.gif") && fs::exists(dir / "pack-1000.gif"));
+    EXPECT_EQ(itemOutput("pack.gif", 7, 4), "pack-0007.gif");
+}
+
+// Failed writes to standard output count; names reach messages and JSON
+// safely; the program speaks for its argument parser.
+TEST_F(Cli, KeepsItsOutputsClean) {
+    for (const char* args : {"--help", "--info cat.bmp"}) {
+        write("cat.bmp");
+        const int result = std::system(("cd '" + dir.string() + "' && " QUOLB_GIF_EXE " " + args + " >/dev/full 2>/dev/null").c_str());
+        EXPECT_TRUE(WIFEXITED(result) && WEXITSTATUS(result) == 1) << args;
+    }
+    write("caf\xe9.bmp");
+    run({"--info", "-t", "BMP", "caf\xe9.bmp"});
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_EQ(out.rfind("{\"path\": \"caf\\ufffd.bmp\"", 0), 0u) << out;
+    run({"-q", "line\x1b[2Jbreak.bmp"});
+    EXPECT_NE(err.find("quolb-gif: line\\x1b[2Jbreak.bmp: cannot read"), std::string::npos) << err;
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{"-o", "a.gif", "-o", "b.gif", "cat.bmp"}, "--output may be given only once"},
+        {{"--item", "x", "cat.bmp"}, "--item: 'x' is not a number"},
+        {{"--palette", "foo", "cat.bmp"}, "--palette: 'foo' is not adaptive or fixed"},
+        {{"--all", "--item", "2", "cat.bmp"}, "cannot be used together"},
+        {{}, "no input given"},
+    };
+    for (const auto& c : cases) {
+        run(c.args);
+        EXPECT_EQ(status, 2);
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    }
+}
+
+// An interrupted conversion removes its temporary file and ends by the
+// signal. A 1-bit picture of 13000 x 13000 pixels takes long enough to
+// write that the signal arrives while its temporary file is there.
+TEST_F(Cli, InterruptionLeavesNoTemporaryFile) {
+    test::BmpBuilder bitmap{.width = 13000, .height = 13000, .bitCount = 1, .masks = {}, .table = Bytes(8, 0xFF),
+                            .pixels = Bytes(1628 * 13000, 0x5A)};
+    write("big.bmp", bitmap.bytes());
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            if (::chdir(dir.c_str()) == 0) ::execl(QUOLB_GIF_EXE, QUOLB_GIF_EXE, "-q", "big.bmp", nullptr);
+            ::_exit(127);
+        }
+        const auto tempExists = [&] {
+            for (const auto& entry : fs::directory_iterator(dir))
+                if (entry.path().filename().string().starts_with(".quolb")) return true;
+            return false;
+        };
+        int result = 0;
+        while (!tempExists() && ::waitpid(child, &result, WNOHANG) == 0) {}
+        ::kill(child, signal);
+        ::waitpid(child, &result, 0);
+        EXPECT_TRUE(WIFSIGNALED(result) && WTERMSIG(result) == signal) << "finished before the signal: " << result;
+        EXPECT_FALSE(tempExists());
+        EXPECT_FALSE(fs::exists(dir / "big.gif"));
+    }
 }
 
 #endif  // the runs above that need POSIX names or a POSIX shell

@@ -35,7 +35,8 @@ struct GifWriterTest : ::testing::Test {
 // A picture of 1, 4 or 8 bits with random indices, the colour table its GIF
 // must hold and the index each pixel must be sent as, top row first. The table
 // is the picture's own (entry i is (3i+1, 255-i, 7i), all different, none
-// black), black past its end. (Deeper pictures: true_colour_test.cpp.)
+// black), black past its end. Deeper pictures stay black (more of them:
+// true_colour_test.cpp).
 struct Sample { Picture picture; std::vector<Rgb> table; Bytes indices; };
 
 Sample makePicture(std::size_t width, std::size_t height, std::uint16_t bits, std::size_t own) {
@@ -47,7 +48,7 @@ Sample makePicture(std::size_t width, std::size_t height, std::uint16_t bits, st
         std::copy(s.table[i].rbegin(), s.table[i].rend(), s.picture.dib.data() + dibHeaderSize + 4 * i);
     }
     const auto stride = static_cast<std::size_t>(s.picture.imageSize) / height;
-    for (std::size_t p = 0; p < width * height; ++p) {
+    for (std::size_t p = 0; bits <= 8 && p < width * height; ++p) {
         // Rows go bottom-up.
         std::uint8_t* at = s.picture.dib.data() + s.picture.dib.size() - (p / width + 1) * stride + p % width * bits / 8;
         s.indices.push_back(static_cast<std::uint8_t>(random() % (1u << bits)));
@@ -94,6 +95,31 @@ TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
                   std::tuple(int(c.width), int(c.height), c.flag == 1, c.index, sample.table, sample.indices));
 #endif
     }
+}
+
+// A GIF names one transparent index: pixels of a second entry of the same
+// colour move to it. A colour no pixel shows is told apart, so the
+// converter can refuse it instead of marking entry 0.
+TEST_F(GifWriterTest, TransparentColourCoversEveryPixelOfIt) {
+    Sample s = makePicture(16, 4, 8, 16);
+    std::copy_n(s.picture.dib.data() + dibHeaderSize + 4 * 5, 4, s.picture.dib.data() + dibHeaderSize + 4 * 9);
+    s.picture.dib[s.picture.dib.size() - 1] = s.indices[15] = 9;  // the last pixel of the top row
+    const TransparentColour colour{s.table[5][0], s.table[5][1], s.table[5][2]};
+    EXPECT_EQ(pictureHasColour(s.picture, colour), 1);
+    EXPECT_EQ(pictureHasColour(s.picture, {1, 2, 3}), 0);
+#ifdef QUOLB_HAVE_GIFLIB
+    const fs::path path = folder / "duplicate.gif";
+    for (const bool lzw : {false, true}) {
+        ASSERT_EQ(writeGif(s.picture, path.string().c_str(), 1, colour, nullptr, {.lzw = lzw}), 1);
+        test::DecodedGif gif;
+        std::string why;
+        ASSERT_TRUE(test::decodeGifFile(path.string(), gif, &why)) << why;
+        EXPECT_EQ(gif.transparentIndex, 5);
+        EXPECT_EQ(gif.pixels[15], 5);
+        for (std::size_t i = 0; i < gif.pixels.size(); ++i)
+            EXPECT_EQ(gif.pixels[i], s.indices[i] == 9 ? 5 : s.indices[i]) << i << (lzw ? " compressed" : "");
+    }
+#endif
 }
 
 // Every pixel count from 1 to 1300, in rows of random widths: through four

@@ -95,7 +95,8 @@ double psnr(const std::vector<Rgb3>& a, const std::vector<Rgb3>& b, int width, i
 }
 
 // Every pixel keeps its colour; exactly the key's pixels are transparent,
-// at an entry holding the key that no other pixel uses.
+// at an entry holding the key that no other pixel uses. The converter asks
+// first whether any pixel shows the key.
 TEST(TrueColourGif, FewColoursComeOutExactlyWithTheKeyTheirOnlyTransparentPixels) {
     struct Case { std::uint16_t bits; unsigned colours; bool key; bool keyInPicture; };
     const Case cases[] = {
@@ -112,6 +113,7 @@ TEST(TrueColourGif, FewColoursComeOutExactlyWithTheKeyTheirOnlyTransparentPixels
                                static_cast<std::uint8_t>(random() & 0xF8), 0x80});
         const Sample s = makeSample(41, 23, c.bits, [&](int, int) { return palette[random() % c.colours]; });
         const Rgb3 key = c.keyInPicture ? s.shown[5] : Rgb3{1, 2, 3};
+        EXPECT_EQ(pictureHasColour(s.picture, {key[0], key[1], key[2]}), c.keyInPicture ? 1 : 0);
         const Written w = writeAndDecode(s.picture, c.key ? 1 : 0, {key[0], key[1], key[2]});
         EXPECT_EQ(w.gif.transparent, c.key);
         if (c.colours > 256) {
