@@ -252,7 +252,7 @@ void onSave(HWND window) {
     // whatever the nearest table entry is transparent: save without.
     const TransparentColour colour = shell.transparentColour;
     const bool transparent =
-        shell.transparentGif == 1 && pictureHasColour(shell.picture, {colour.red, colour.green, colour.blue, 0});
+        shell.transparentGif == 1 && pictureHasColour(shell.picture, colour);
     // The overwrite question does not ask about a read-only file, and the
     // system may replace one anyway: refuse it, as the converter does.
     const DWORD attributes = GetFileAttributesW(widePath(path.c_str()).c_str());

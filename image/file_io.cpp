@@ -1,6 +1,5 @@
 #include "image/file_io.h"
 
-
 namespace quolb {
 
 namespace {
@@ -61,7 +60,6 @@ FilePtr openFile(const char* path, const char* mode) {
     }
 #endif
     return FilePtr(std::fopen(path, mode));
-#endif
 }
 
 bool seekTo(std::FILE* file, std::int64_t offset) {

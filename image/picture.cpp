@@ -108,53 +108,6 @@ std::vector<PaletteEntry> pictureColours(const Picture& picture) {
     return colours;
 }
 
-bool pictureHasColour(const Picture& picture, PaletteEntry colour) {
-    const DibHeader header = pictureHeader(picture);
-    const unsigned bits = header.biBitCount;
-    if (picture.width <= 0 || picture.height <= 0 || picture.imageSize <= 0) return false;
-    const std::size_t stride = static_cast<std::size_t>(picture.imageSize / picture.height);
-    const std::span<const std::uint8_t> rows = pixelRows(picture);
-    const auto same = [colour](std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
-        return red == colour.red && green == colour.green && blue == colour.blue;
-    };
-    const auto width = static_cast<std::size_t>(picture.width);
-    // Indexed pixels: the table entries of that colour, then any pixel of one.
-    std::array<bool, 256> wanted{};
-    bool anyWanted = false;
-    if (bits <= 8) {
-        const std::vector<PaletteEntry> colours = pictureColours(picture);
-        for (std::size_t i = 0; i < colours.size() && i < wanted.size(); ++i) {
-            wanted[i] = same(colours[i].red, colours[i].green, colours[i].blue);
-            anyWanted = anyWanted || wanted[i];
-        }
-        if (!anyWanted) return false;
-    }
-    for (std::size_t y = 0; y < static_cast<std::size_t>(picture.height); ++y) {
-        const std::uint8_t* row = rows.data() + y * stride;
-        for (std::size_t x = 0; x < width; ++x) {
-            bool found = false;
-            switch (bits) {
-            case 1: found = wanted[(row[x / 8] >> (7 - x % 8)) & 1]; break;
-            case 4: found = wanted[(row[x / 2] >> (x % 2 ? 0 : 4)) & 15]; break;
-            case 8: found = wanted[row[x]]; break;
-            case 16: {
-                // Screens widen 5-bit channels in more than one way: the top
-                // five bits decide.
-                const unsigned value = unsigned{row[2 * x]} | unsigned{row[2 * x + 1]} << 8;
-                found = (value >> 10 & 31) == colour.red >> 3u && (value >> 5 & 31) == colour.green >> 3u &&
-                        (value & 31) == colour.blue >> 3u;
-                break;
-            }
-            case 24: found = same(row[3 * x + 2], row[3 * x + 1], row[3 * x]); break;
-            case 32: found = same(row[4 * x + 2], row[4 * x + 1], row[4 * x]); break;
-            default: return false;
-            }
-            if (found) return true;
-        }
-    }
-    return false;
-}
-
 void buildPalette(Picture& picture) { picture.palette = pictureColours(picture); }
 
 void releasePicture(Picture& picture) {

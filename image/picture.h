@@ -136,10 +136,6 @@ int allocateDib(Picture& picture, std::int32_t width, std::int32_t height,
 // every loader keeps and the GIF's colour table come from here.
 std::vector<PaletteEntry> pictureColours(const Picture& picture);
 
-// Whether any pixel of the picture is of the colour (red, green and blue;
-// the flags are not compared). Only valid while picture.dib is not empty.
-bool pictureHasColour(const Picture& picture, PaletteEntry colour);
-
 // Sets the picture's palette to its colours.
 void buildPalette(Picture& picture);
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "gif/writer.h"
 #include "image/byte_reader.h"
 #include "image/picture.h"
 #include "tests/support/bmp_builder.h"
@@ -103,9 +104,9 @@ TEST(PictureHasColour, FindsOnlyColoursOfPixels) {
         picture.fileType = FileType::bitmap;
         std::string why;
         ASSERT_EQ(loadPicture(picture, &why), 1) << what << ": " << why;
-        EXPECT_TRUE(pictureHasColour(picture, {0x10, 0x20, 0x30, 0})) << what;
-        EXPECT_TRUE(pictureHasColour(picture, {0, 0, 0, 0})) << what;
-        EXPECT_FALSE(pictureHasColour(picture, {0x40, 0x50, 0x60, 0})) << what;
+        EXPECT_TRUE(pictureHasColour(picture, {0x10, 0x20, 0x30})) << what;
+        EXPECT_TRUE(pictureHasColour(picture, {0, 0, 0})) << what;
+        EXPECT_FALSE(pictureHasColour(picture, {0x40, 0x50, 0x60})) << what;
     }
 }
 
