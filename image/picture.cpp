@@ -81,6 +81,9 @@ int allocateDib(Picture& picture, std::int32_t width, std::int32_t height, std::
     picture.height = height;
     picture.imageSize = static_cast<std::int32_t>(imageSize);
     picture.colorCount = colorCount;
+    picture.zeroEntries.reset();
+    picture.zeroPixels = {};
+    picture.note.clear();
     DibHeader header;
     header.biWidth = width;
     header.biHeight = height;
@@ -109,6 +112,9 @@ void buildPalette(Picture& picture) { picture.palette = pictureColours(picture);
 void releasePicture(Picture& picture) {
     picture.dib = {};
     picture.palette = {};
+    picture.zeroEntries.reset();
+    picture.zeroPixels = {};
+    picture.note.clear();
 }
 
 int fail(std::string* why, std::string reason) {

@@ -23,7 +23,8 @@ TEST(Tim, MalformedOrTooWideInputFailsWithAReason) {
     const std::pair<std::vector<std::uint8_t>, std::string> cases[] = {
         {{0x10, 0, 0, 1, 9}, "not a TIM picture (wrong identifier)"},
         {{0x10, 0, 0}, "not a TIM picture (wrong identifier)"},  // a short file reads 255 past its end
-        {{0x10, 0, 0, 0, 2, 0, 0, 0}, "TIM pictures with flags 2 are not supported"},
+        {{0x10, 0, 0, 0, 4, 0, 0, 0}, "TIM pictures of kind 4 (flags 0x00000004) are not supported"},
+        {{0x10, 0, 0, 0, 0x19, 0xF6, 0, 0}, "TIM pictures of kind 25 (flags 0x0000F619) are not supported"},
         {{good.begin(), good.begin() + 8}, "TIM data ends before its colour table"},
         {test::timFile(shortBlock), "TIM colour table block is shorter than its header"},
         {{good.begin(), good.begin() + 8 + 523}, "colour table runs past the end of the data"},
