@@ -13,6 +13,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::st
     CLI::Option* output = app.add_option("-o,--output", arguments.output);
     CLI::Option* type = app.add_option("-t,--type", arguments.type);
     CLI::Option* transparent = app.add_option("--transparent", arguments.transparent);
+    CLI::Option* zeroTransparent = app.add_flag("--zero-transparent", arguments.zeroTransparent);
     CLI::Option* info = app.add_flag("--info", arguments.info);
     app.add_flag("-q,--quiet", arguments.quiet);
     CLI::Option* item = app.add_option("--item", arguments.item);
@@ -20,6 +21,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::st
     CLI::Option* list = app.add_flag("--list", arguments.list);
     CLI::Option* maxPixels = app.add_option("--max-pixels", arguments.maxPixels);
     all->excludes(item);
+    zeroTransparent->excludes(transparent);
     list->excludes(item)->excludes(all)->excludes(info);
     output->excludes(info)->excludes(list);
 

@@ -16,6 +16,7 @@ struct Arguments {
     bool hasOutput = false;
     bool hasType = false;
     bool hasTransparent = false;
+    bool zeroTransparent = false;  // --zero-transparent
     bool hasItem = false;
     bool info = false;
     bool quiet = false;

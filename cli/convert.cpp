@@ -79,7 +79,9 @@ void printInfo(const Job& job, const Picture& picture, const ArchiveItem* item, 
     line += ", \"width\": " + std::to_string(picture.width) + ", \"height\": " + std::to_string(picture.height) +
             ", \"bitCount\": " + std::to_string(header.biBitCount) +
             ", \"colorCount\": " + std::to_string(picture.colorCount) +
-            ", \"imageSize\": " + std::to_string(picture.imageSize) + "}\n";
+            ", \"imageSize\": " + std::to_string(picture.imageSize);
+    if (!picture.note.empty()) line += ", \"note\": " + jsonString(picture.note);
+    line += "}\n";
     std::fputs(line.c_str(), stdout);
 }
 
@@ -102,7 +104,9 @@ bool finish(const Job& job, const Picture& picture, const std::string& output, c
     }
     std::string why;
     const TransparentColour colour = job.transparent.value_or(TransparentColour{});
-    if (!writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why)) {
+    GifOptions options;
+    options.zeroTransparent = job.zeroTransparent;
+    if (!writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why, options)) {
         report(output, prefix + why);
         return false;
     }
@@ -125,7 +129,8 @@ void printListLine(int number, const ArchiveItem& item, const ContainerInfo& inf
                        (info.mode < 0 ? std::string("-") : std::to_string(info.mode)) + '\t';
     if (loaded)
         line += std::to_string(picture.width) + 'x' + std::to_string(picture.height) + ' ' +
-                std::to_string(pictureHeader(picture).biBitCount) + "-bit";
+                std::to_string(pictureHeader(picture).biBitCount) + "-bit" +
+                (picture.note.empty() ? std::string() : " (" + picture.note + ")");
     else
         line += "no picture: " + why;
     line += '\n';
@@ -158,6 +163,7 @@ bool runArchive(const Job& job) {
         picture.path = job.input;
         picture.fileType = FileType::archive;
         picture.maxPixels = job.maxPixels;
+        picture.markZeroPixels = job.zeroTransparent;
         ContainerInfo info;
         std::string why;
         const bool loaded = loadArchiveEntry(picture, file.get(), items[i], &info, &why) == 1;
@@ -229,6 +235,7 @@ bool runJob(const Job& job) {
     picture.path = job.input;
     picture.fileType = job.type;
     picture.maxPixels = job.maxPixels;
+    picture.markZeroPixels = job.zeroTransparent;
     std::string why;
     if (!loadPicture(picture, &why)) {
         report(job.input, why);

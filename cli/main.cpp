@@ -43,9 +43,13 @@ Options:
                         an archive; any other ending needs -t
   --transparent COLOR   mark this colour transparent: R,G,B (decimal, 0-255)
                         or #RRGGBB
+  --zero-transparent    make the pixels a TIM picture stores as colour 0
+                        (drawn as nothing on its console) transparent, and
+                        no others; other pictures keep every pixel
   --info                print what was loaded as one JSON object per input
                         (path, fileType, width, height, bitCount, colorCount,
-                        imageSize); write nothing
+                        imageSize, and a note when a colour table is made
+                        up); write nothing
   --max-pixels N        refuse pictures of more than N pixels (default
                         178956970, about 13377 x 13377), checked before
                         anything is allocated; 0: no limit
@@ -135,6 +139,7 @@ int main(int argc, char** argv) {
         job.output = options.hasOutput ? options.output : defaultOutput(input);
         job.action = action;
         job.transparent = transparent;
+        job.zeroTransparent = options.zeroTransparent;
         job.item = options.item;
         job.allItems = options.all;
         if (options.hasMaxPixels) job.maxPixels = options.maxPixels;

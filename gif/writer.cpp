@@ -237,12 +237,101 @@ void writeImageData(const Picture& picture, const PixelLayout& layout, const Nea
     sinkWrite(sink, tail, sizeof tail);
 }
 
+// The picture as 8-bit indices in which exactly the pixels stored as 0x0000
+// share one index, whose table entry gets a colour no other entry has so
+// the writer can find it by colour. `any` stays false when the picture has
+// no such pixels; it is then written as it is.
+int zeroTransparentIndices(const Picture& picture, const PixelLayout& layout, Picture& out,
+                           TransparentColour& marker, bool& any, std::string* why) {
+    any = false;
+    const auto width = static_cast<std::size_t>(picture.width);
+    const auto height = static_cast<std::size_t>(picture.height);
+    const bool indexed = layout.bitCount <= 8 && picture.colorCount > 0;
+    if (indexed ? picture.zeroEntries.none()
+                : layout.bitCount != 24 || picture.zeroPixels.size() != width * height)
+        return 1;
+
+    std::vector<std::uint32_t> colours;  // red << 16 | green << 8 | blue, in table order
+    std::vector<std::uint8_t> indices(width * height);
+    int zero = -1;
+    if (indexed) {
+        const std::vector<PaletteEntry> entries = pictureColours(picture);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const PaletteEntry e = entries[i];
+            colours.push_back(std::uint32_t{e.red} << 16 | std::uint32_t{e.green} << 8 | e.blue);
+            if (zero < 0 && picture.zeroEntries[i]) zero = static_cast<int>(i);
+        }
+        NearestColour unused;
+        std::vector<std::uint8_t> row(width);
+        for (std::size_t y = 0; y < height; ++y) {
+            const std::uint8_t* in = picture.dib.data() + layout.rowsOffset + (height - 1 - y) * layout.stride;
+            if (layout.bitCount == 8) std::copy_n(in, width, row.begin());
+            else rowIndices(in, layout.bitCount, unused, row);
+            for (std::size_t x = 0; x < width; ++x)
+                indices[y * width + x] = picture.zeroEntries[row[x]] ? static_cast<std::uint8_t>(zero) : row[x];
+        }
+    } else {
+        std::vector<std::pair<std::uint32_t, std::uint8_t>> seen;  // sorted by colour
+        for (std::size_t y = 0; y < height; ++y) {
+            const std::uint8_t* in = picture.dib.data() + layout.rowsOffset + (height - 1 - y) * layout.stride;
+            for (std::size_t x = 0; x < width; ++x, in += 3) {
+                if (picture.zeroPixels[y * width + x]) continue;
+                const std::uint32_t rgb = std::uint32_t{in[2]} << 16 | std::uint32_t{in[1]} << 8 | in[0];
+                auto at = std::lower_bound(seen.begin(), seen.end(), std::pair{rgb, std::uint8_t{0}});
+                if (at == seen.end() || at->first != rgb) {
+                    if (colours.size() == 255)
+                        return fail(why, "--zero-transparent needs a spare colour, but the picture has more than "
+                                         "255 others");
+                    at = seen.insert(at, {rgb, static_cast<std::uint8_t>(colours.size())});
+                    colours.push_back(rgb);
+                }
+                indices[y * width + x] = at->second;
+            }
+        }
+        zero = static_cast<int>(colours.size());
+        colours.push_back(0);
+        for (std::size_t i = 0; i < indices.size(); ++i)
+            if (picture.zeroPixels[i]) indices[i] = static_cast<std::uint8_t>(zero);
+    }
+    if (zero < 0) return 1;
+    // A colour that no other entry has, so only the zero entry matches it.
+    std::uint32_t unique = 1;
+    while (std::find(colours.begin(), colours.end(), unique) != colours.end()) ++unique;
+    colours[static_cast<std::size_t>(zero)] = unique;
+
+    out.maxPixels = 0;
+    if (!allocateDib(out, picture.width, picture.height, 8, 256, why)) return 0;
+    std::uint8_t* table = out.dib.data() + dibHeaderSize;
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+        table[4 * i] = static_cast<std::uint8_t>(colours[i]);
+        table[4 * i + 1] = static_cast<std::uint8_t>(colours[i] >> 8);
+        table[4 * i + 2] = static_cast<std::uint8_t>(colours[i] >> 16);
+    }
+    const std::size_t stride = static_cast<std::size_t>(dibStride(8, picture.width));
+    for (std::size_t y = 0; y < height; ++y)
+        std::copy_n(indices.begin() + static_cast<std::ptrdiff_t>(y * width), width,
+                    table + 4 * 256 + (height - 1 - y) * stride);
+    marker = {static_cast<std::uint8_t>(unique >> 16), static_cast<std::uint8_t>(unique >> 8),
+              static_cast<std::uint8_t>(unique)};
+    any = true;
+    return 1;
+}
+
 }  // namespace
 
 int writeGif(const Picture& picture, const char* path, int transparentGif, TransparentColour transparentColour,
-             std::string* why, [[maybe_unused]] const GifOptions& options) {
+             std::string* why, const GifOptions& options) {
     PixelLayout layout;
     if (!checkPicture(picture, layout, why)) return 0;
+    if (options.zeroTransparent) {
+        Picture indexed;
+        TransparentColour marker;
+        bool any = false;
+        if (!zeroTransparentIndices(picture, layout, indexed, marker, any, why)) return 0;
+        GifOptions rest = options;
+        rest.zeroTransparent = false;
+        return any ? writeGif(indexed, path, 1, marker, why, rest) : writeGif(picture, path, 0, {}, why, rest);
+    }
     if (!path || !*path) return fail(why, "no file name to save to");
 
     const ColourTable table = buildColourTable(picture);

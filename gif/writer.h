@@ -18,6 +18,10 @@ struct TransparentColour {
 // How a GIF is to be made beyond the picture and its transparent colour. The
 // defaults write what a plain Save has always written.
 struct GifOptions {
+    // Pixels the picture stored as colour 0x0000 (see Picture::zeroEntries
+    // and zeroPixels) become the one transparent index, and no other pixel
+    // does; the transparent colour passed along is then not used.
+    bool zeroTransparent = false;
 };
 
 // Writes the picture to `path`. Returns 1 when the whole file was written and
