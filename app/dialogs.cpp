@@ -84,7 +84,7 @@ int chooseOpenFile(Picture& picture, HWND owner) {
     return picture.fileType == FileType::none ? 0 : 1;
 }
 
-int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND owner) {
+int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND owner, GifOptions& options) {
     char filter[pathBufferSize];
     prepareFilter(filter, texts::saveFilter);
     copyPath(path, picture.path);
@@ -93,7 +93,9 @@ int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND ow
     OPENFILENAMEA dialog = dialogFields(owner, filter, path);
     dialog.lpstrDefExt = "gif";
     dialog.Flags = OFN_OVERWRITEPROMPT | OFN_HIDEREADONLY;
-    return GetSaveFileNameA(&dialog) ? 1 : 0;
+    if (!GetSaveFileNameA(&dialog)) return 0;
+    options.lzw = dialog.nFilterIndex == 2;
+    return 1;
 }
 
 }  // namespace quolb

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include "gif/writer.h"
 #include "image/picture.h"
 
 namespace quolb {
@@ -25,7 +26,8 @@ FileType fileTypeFromFilterIndex(DWORD filterIndex, const char* path);
 int chooseOpenFile(Picture& picture, HWND owner);
 
 // Runs the save dialog, proposing the picture's path without its extension.
-// Returns 1 with the confirmed name in `path`, 0 otherwise.
-int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND owner);
+// Returns 1 with the confirmed name in `path` and, from the chosen type, how
+// to write it in `options`; 0 otherwise.
+int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND owner, GifOptions& options);
 
 }  // namespace quolb

@@ -15,6 +15,7 @@ inline constexpr char colourLabelText[] = "\x93\xA7\x89\xDF\x90" "F";  // 透過
 // The open entries' order is the file-type order: 1 bitmap, 2 TIM,
 // 3 container, 4 archive, 5 the name decides.
 inline constexpr char openFilter[] = "\xCB\xDE\xAF\xC4\xCF\xAF\xCC\xDF|*.bmp|TIM\x89\xE6\x91\x9C|*.tim|\x88\xB3\x8FkTIM|*.lzb|\xB1\xB0\xB6\xB2\xCC\xDE|*pb|\x91S\x82\xC4\x82\xCC\xCC\xA7\xB2\xD9|*.*|";  // ﾋﾞｯﾄﾏｯﾌﾟ|*.bmp|TIM画像|*.tim|圧縮TIM|*.lzb|ｱｰｶｲﾌﾞ|*pb|全てのﾌｧｲﾙ|*.*|
-inline constexpr char saveFilter[] = "GIF\xCC\xA7\xB2\xD9|*.gif|";  // GIFﾌｧｲﾙ|*.gif|
+// The save entries: 1 the plain GIF, 2 the compressed one.
+inline constexpr char saveFilter[] = "GIF\xCC\xA7\xB2\xD9|*.gif|LZW\x88\xB3\x8FkGIF|*.gif|";  // GIFﾌｧｲﾙ|*.gif|LZW圧縮GIF|*.gif|
 
 }  // namespace quolb::texts

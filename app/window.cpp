@@ -100,8 +100,9 @@ void onSave(HWND window) {
     // Without a picture there is nothing to write, so no dialog either.
     if (!pictureLoaded()) return;
     char path[pathBufferSize];
-    if (!chooseSaveFile(shell.picture, path, window)) return;
-    writeGif(shell.picture, path, shell.transparentGif, shell.transparentColour);
+    GifOptions options;
+    if (!chooseSaveFile(shell.picture, path, window, options)) return;
+    writeGif(shell.picture, path, shell.transparentGif, shell.transparentColour, nullptr, options);
     InvalidateRect(window, nullptr, TRUE);
 }
 

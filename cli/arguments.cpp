@@ -20,10 +20,12 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::st
     CLI::Option* all = app.add_flag("--all", arguments.all);
     CLI::Option* list = app.add_flag("--list", arguments.list);
     CLI::Option* maxPixels = app.add_option("--max-pixels", arguments.maxPixels);
+    CLI::Option* lzw = app.add_flag("--lzw", arguments.lzw);
     all->excludes(item);
     zeroTransparent->excludes(transparent);
     list->excludes(item)->excludes(all)->excludes(info);
     output->excludes(info)->excludes(list);
+    lzw->excludes(info)->excludes(list);
 
     try {
         app.parse(argc, argv);

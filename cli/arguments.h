@@ -22,6 +22,7 @@ struct Arguments {
     bool quiet = false;
     bool list = false;
     bool all = false;
+    bool lzw = false;
     int item = 0;
     std::int64_t maxPixels = 0;  // given with --max-pixels
     bool hasMaxPixels = false;

@@ -104,9 +104,7 @@ bool finish(const Job& job, const Picture& picture, const std::string& output, c
     }
     std::string why;
     const TransparentColour colour = job.transparent.value_or(TransparentColour{});
-    GifOptions options;
-    options.zeroTransparent = job.zeroTransparent;
-    if (!writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why, options)) {
+    if (!writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why, job.gif)) {
         report(output, prefix + why);
         return false;
     }
@@ -163,7 +161,7 @@ bool runArchive(const Job& job) {
         picture.path = job.input;
         picture.fileType = FileType::archive;
         picture.maxPixels = job.maxPixels;
-        picture.markZeroPixels = job.zeroTransparent;
+        picture.markZeroPixels = job.gif.zeroTransparent;
         ContainerInfo info;
         std::string why;
         const bool loaded = loadArchiveEntry(picture, file.get(), items[i], &info, &why) == 1;
@@ -235,7 +233,7 @@ bool runJob(const Job& job) {
     picture.path = job.input;
     picture.fileType = job.type;
     picture.maxPixels = job.maxPixels;
-    picture.markZeroPixels = job.zeroTransparent;
+    picture.markZeroPixels = job.gif.zeroTransparent;
     std::string why;
     if (!loadPicture(picture, &why)) {
         report(job.input, why);

@@ -46,6 +46,9 @@ Options:
   --zero-transparent    make the pixels a TIM picture stores as colour 0
                         (drawn as nothing on its console) transparent, and
                         no others; other pictures keep every pixel
+  --lzw                 compress the image data, with the smallest colour
+                        table that holds the picture's colours; a picture
+                        that does not shrink is written as without it
   --info                print what was loaded as one JSON object per input
                         (path, fileType, width, height, bitCount, colorCount,
                         imageSize, and a note when a colour table is made
@@ -73,6 +76,7 @@ Examples:
   quolb-gif --transparent 255,0,255 sprite.bmp
                                         both make magenta transparent
   quolb-gif -q *.bmp                    converts several, one after another
+  quolb-gif --lzw -q *.bmp              the same, as small files
   quolb-gif --info face.tim             {"path": "face.tim", "width": ...}
   quolb-gif -t container face.bin       reads a compressed container
   quolb-gif --list pack.xpb             shows what an archive holds
@@ -139,7 +143,8 @@ int main(int argc, char** argv) {
         job.output = options.hasOutput ? options.output : defaultOutput(input);
         job.action = action;
         job.transparent = transparent;
-        job.zeroTransparent = options.zeroTransparent;
+        job.gif.lzw = options.lzw;
+        job.gif.zeroTransparent = options.zeroTransparent;
         job.item = options.item;
         job.allItems = options.all;
         if (options.hasMaxPixels) job.maxPixels = options.maxPixels;

@@ -11,7 +11,7 @@ seconds=${1:-60}
 jobs=${FUZZ_JOBS:-1}
 root=$(cd "$(dirname "$0")/.." && pwd)
 build="$root/build/fuzz"
-targets="fuzz_bitmap fuzz_tim fuzz_container fuzz_archive"
+targets="fuzz_bitmap fuzz_tim fuzz_container fuzz_archive fuzz_lzw"
 
 cd "$root"
 cmake --preset fuzz >/dev/null

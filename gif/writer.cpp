@@ -1,4 +1,4 @@
-// GIF89a as this program writes it: one uncompressed image.
+// GIF89a as this program writes it: one image, uncompressed unless asked.
 //
 //   0    "GIF89a"
 //   6    logical screen: width, height (16 bits each), 0xF7 (a 256-entry
@@ -15,6 +15,12 @@
 //        never compressed, and a decoder's table never needs 10-bit codes
 //        then 00 (block terminator) and 3B (trailer)
 //
+// Compressed (GifOptions::lzw), the table keeps the smallest power of two of
+// entries, 2^k, that holds every index used (byte 10 becomes 0xF0 | k - 1),
+// everything after it moves up, the minimum code size is k but at least 2,
+// and the code stream is LZW (gif/lzw.h). Whenever that file would not be
+// smaller, the uncompressed one above is written instead.
+//
 // Pixels go out top row first; the DIB holds its rows bottom-up. Pictures of
 // 1, 4 or 8 bits send their indices; 16-, 24- and 32-bit pictures send the
 // index of the nearest colour in the file's table.
@@ -22,6 +28,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -29,6 +36,7 @@
 #include <vector>
 
 #include "image/byte_reader.h"
+#include "gif/lzw.h"
 #include "gif/packer.h"
 #include "gif/save_file.h"
 
@@ -215,26 +223,88 @@ std::uint64_t fileLength(const Picture& picture) {
     return 802 + bytes + (bytes + 254) / 255;
 }
 
+// Calls `use` with each row's indices, top row first, until it returns false.
+template <typename Use>
+void forEachRow(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest, Use use) {
+    const auto width = static_cast<std::size_t>(picture.width);
+    std::vector<std::uint8_t> indices(layout.bitCount == 8 ? 0 : width);
+    for (std::int32_t r = picture.height - 1; r >= 0; --r) {
+        const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
+        if (layout.bitCount == 8) {
+            if (!use(std::span(row, width))) return;
+        } else {
+            rowIndices(row, layout.bitCount, nearest, indices);
+            if (!use(std::span<const std::uint8_t>(indices))) return;
+        }
+    }
+}
+
+const std::uint8_t fileTail[2] = {0, 0x3B};  // block terminator, trailer
+
 // Everything after the head goes through the packer.
 void writeImageData(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest,
                     GifCodeStream& stream, GifSink& sink) {
     reset(stream);
     stream.clearCode = clearCode;
     stream.clearLimit = clearLimit;
-    const auto width = static_cast<std::size_t>(picture.width);
-    std::vector<std::uint8_t> indices(layout.bitCount == 8 ? 0 : width);
-    for (std::int32_t r = picture.height - 1; r >= 0; --r) {
-        const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
-        if (layout.bitCount == 8) {
-            putLiteralCodes(stream, sink, std::span(row, width));
-        } else {
-            rowIndices(row, layout.bitCount, nearest, indices);
-            putLiteralCodes(stream, sink, indices);
-        }
-    }
+    forEachRow(picture, layout, nearest, [&](std::span<const std::uint8_t> indices) {
+        putLiteralCodes(stream, sink, indices);
+        return true;
+    });
     finish(stream, sink, endCode, codeWidth);
-    const std::uint8_t tail[2] = {0, 0x3B};  // block terminator, trailer
-    sinkWrite(sink, tail, sizeof tail);
+    sinkWrite(sink, fileTail, sizeof fileTail);
+}
+
+// The compressed file but its tail, held in memory until it is known to
+// be the smaller one.
+struct CompressedImage {
+    std::vector<std::uint8_t> head;  // up to the minimum code size
+    GifSink data;                    // the sub-blocks
+};
+
+int usedTableBits(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest) {
+    unsigned used = 0;  // every index or'ed: as many bits as the largest
+    forEachRow(picture, layout, nearest, [&](std::span<const std::uint8_t> indices) {
+        for (const std::uint8_t index : indices) used |= index;
+        return used < 0x80;
+    });
+    return std::max(1, static_cast<int>(std::bit_width(used)));
+}
+
+// The head with the table cut to 2^tableBits entries.
+std::vector<std::uint8_t> shrinkHead(const std::array<std::uint8_t, 800>& head, int tableBits, int codeSize) {
+    const std::size_t tableLength = 3 * (std::size_t{1} << tableBits);
+    std::vector<std::uint8_t> shrunk(head.begin(), head.begin() + 13 + static_cast<std::ptrdiff_t>(tableLength));
+    shrunk[10] = static_cast<std::uint8_t>(0xF0 | (tableBits - 1));
+    shrunk.insert(shrunk.end(), head.begin() + 781, head.end());
+    shrunk.back() = static_cast<std::uint8_t>(codeSize);
+    return shrunk;
+}
+
+// Compresses the picture; false when the whole file would not come out
+// smaller than the uncompressed one (or memory ran short), which is then
+// written instead.
+bool compressImage(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest,
+                   const std::array<std::uint8_t, 800>& head, CompressedImage& out) {
+    try {
+        const int tableBits = usedTableBits(picture, layout, nearest);
+        const int codeSize = std::max(2, tableBits);
+        out.head = shrinkHead(head, tableBits, codeSize);
+        const std::uint64_t plain = fileLength(picture);
+        const std::uint64_t frame = out.head.size() + sizeof fileTail;
+        LzwEncoder encoder;
+        lzwBegin(encoder, codeSize);
+        bool small = true;
+        forEachRow(picture, layout, nearest, [&](std::span<const std::uint8_t> indices) {
+            lzwFeed(encoder, out.data, indices);
+            return small = frame + out.data.used < plain;
+        });
+        if (!small) return false;
+        lzwFinish(encoder, out.data);
+        return frame + out.data.used < plain;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 // The picture as 8-bit indices in which exactly the pixels stored as 0x0000
@@ -338,6 +408,8 @@ int writeGif(const Picture& picture, const char* path, int transparentGif, Trans
     NearestColour nearest;
     if (layout.bitCount > 8) nearest.build(picture, table);
     const auto head = buildHead(picture, table, transparentGif, transparentIndex(table, transparentColour));
+    CompressedImage compressed;
+    const bool lzw = options.lzw && compressImage(picture, layout, nearest, head, compressed);
 
     // A new file beside the target replaces it only once complete, so a
     // failed save leaves the old file whole. Devices and pipes are written
@@ -355,9 +427,15 @@ int writeGif(const Picture& picture, const char* path, int transparentGif, Trans
     try {
         sink.capacity = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), 1u << 20));
         sink.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(sink.capacity);
-        sinkWrite(sink, head.data(), head.size());
-        GifCodeStream stream;
-        writeImageData(picture, layout, nearest, stream, sink);
+        if (lzw) {
+            sinkWrite(sink, compressed.head.data(), compressed.head.size());
+            sinkWrite(sink, compressed.data.buffer.get(), compressed.data.used);
+            sinkWrite(sink, fileTail, sizeof fileTail);
+        } else {
+            sinkWrite(sink, head.data(), head.size());
+            GifCodeStream stream;
+            writeImageData(picture, layout, nearest, stream, sink);
+        }
     } catch (const std::bad_alloc&) {
         written = false;
     }

@@ -1,5 +1,6 @@
 // Writes a loaded Picture as a GIF89a file: one image, a 256-entry global
-// colour table, a graphic control extension and uncompressed image data.
+// colour table, a graphic control extension and uncompressed image data, or
+// on request compressed image data and a table cut to the indices used.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,9 @@ struct TransparentColour {
 // How a GIF is to be made beyond the picture and its transparent colour. The
 // defaults write what a plain Save has always written.
 struct GifOptions {
+    // Compressed image data and the smallest colour table that holds the
+    // picture's indices; the uncompressed file whenever that is not smaller.
+    bool lzw = false;
     // Pixels the picture stored as colour 0x0000 (see Picture::zeroEntries
     // and zeroPixels) become the one transparent index, and no other pixel
     // does; the transparent colour passed along is then not used.

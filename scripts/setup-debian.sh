@@ -15,6 +15,7 @@ packages=(
   locales fonts-ipafont-gothic             # its Japanese texts
   clang libclang-rt-14-dev                 # the fuzzers
   hyperfine                                # whole-process timing
+  gifsicle python3-pil bc                  # bench/lzw-sizes.sh: a peer and a second decoder
 )
 
 as_root() {

@@ -174,6 +174,7 @@ TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
              {input, write("named.gif")},  // an ending the name rule does not know: nothing converts
              {"--item", "0", input},
              {"--all", "--item", "2", input},
+             {"--lzw", "--info", input},
          }) {
         run(args);
         EXPECT_EQ(status, 2) << err;
@@ -196,6 +197,11 @@ TEST_F(Cli, ConvertsEachInputBesideItAndReportsFailures) {
     ASSERT_GT(gif.size(), 787u) << err;
     EXPECT_EQ(gif[784] & 1, 1);
     EXPECT_EQ(gif[787], 5);
+    // Compressed, indices 0 to 6 need a table of 8: the extension follows it.
+    run({"--lzw", "--transparent", "5,250,10", "-o", (dir / "small.gif").string(), write("small.bmp")});
+    const std::string small = readText(dir / "small.gif");
+    ASSERT_GT(small.size(), 44u) << err;
+    EXPECT_EQ(std::tuple(small[10], small[37], small[40] & 1, small[43]), std::tuple('\xF2', '\x21', 1, '\x05'));
 }
 
 TEST_F(Cli, InfoPrintsOneJsonObjectPerInput) {
@@ -226,6 +232,8 @@ TEST_F(Cli, ArchivesListAndSplitByItem) {
     EXPECT_NE(err.find("quolb-gif: " + input + ": item 2: "), std::string::npos) << err;
     EXPECT_TRUE(fs::exists(dir / "out-001.gif") && fs::exists(dir / "out-003.gif"));
     EXPECT_FALSE(fs::exists(dir / "out-002.gif"));
+    run({"--all", "--lzw", "-o", (dir / "small.gif").string(), input});
+    EXPECT_LT(fs::file_size(dir / "small-003.gif"), fs::file_size(dir / "out-003.gif"));
 }
 
 #endif  // the runs above that need POSIX names or a POSIX shell

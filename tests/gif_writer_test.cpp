@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <random>
@@ -127,6 +128,79 @@ TEST_F(GifWriterTest, CodeStreamMatchesTheBitByBitPacker) {
             << width << " x " << count / width;
     }
 }
+
+#ifdef QUOLB_HAVE_GIFLIB
+Bytes readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+}
+
+// Compressed files decode to what the plain file of the same picture decodes
+// to, with the table cut to the smallest power of two holding the indices
+// used, and are never larger; where compressing does not pay, the plain file
+// is written byte for byte.
+TEST_F(GifWriterTest, CompressedFilesDecodeAsThePlainOnes) {
+    enum Pattern { keep, top, noise, runs, smooth, runsThenNoise };
+    struct Case {
+        std::size_t width, height; std::uint16_t bits; std::size_t colours;
+        Pattern pattern; unsigned range; int tableBits; bool plain;
+    };
+    const Case cases[] = {
+        {1, 1, 8, 256, top, 1, 1, false},         // index 0: two entries, codes of 3 bits
+        {1, 1, 8, 256, top, 256, 8, true},        // the clear code makes it one byte longer
+        {7, 5, 8, 2, noise, 2, 1, false},
+        {333, 17, 8, 16, runs, 16, 4, false},
+        {101, 77, 8, 32, noise, 32, 5, false},
+        {1501, 1000, 8, 4, runs, 4, 2, false},       // long strings: a full table kept
+        {1200, 800, 8, 16, runsThenNoise, 16, 4, false},  // a full table cleared once it stops paying
+        {700, 500, 8, 256, smooth, 256, 8, false},
+        {999, 803, 8, 64, runs, 64, 6, false},
+        {800, 600, 8, 256, noise, 256, 8, true},     // noise: larger compressed
+        {61, 13, 4, 16, keep, 0, 4, false},
+        {40, 30, 24, 0, keep, 0, 8, true},
+        {45, 31, 1, 2, keep, 0, 1, false},
+    };
+    std::mt19937 random(9);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::to_string(c.width) + "x" + std::to_string(c.height) + ", " + std::to_string(c.colours) + " colours");
+        Sample sample = makePicture(c.width, c.height, c.bits, c.colours);
+        const std::size_t stride = static_cast<std::size_t>(sample.picture.imageSize) / c.height;
+        unsigned index = 0, left = 0;
+        for (std::size_t p = 0; c.pattern != keep && p < c.width * c.height; ++p) {
+            const std::size_t x = p % c.width, y = p / c.width;
+            if (c.pattern == top) index = c.range - 1;
+            if (c.pattern == noise || (c.pattern == runsThenNoise && y >= c.height / 2)) index = static_cast<unsigned>(random() % c.range);
+            if ((c.pattern == runs || (c.pattern == runsThenNoise && y < c.height / 2)) && left-- == 0) {
+                index = static_cast<unsigned>(random() % c.range);
+                left = static_cast<unsigned>(random() % (1 + y / 40 % 30 * 4));  // runs lengthen down the picture
+            }
+            if (c.pattern == smooth)
+                index = static_cast<unsigned>(128 + 100 * std::sin(double(x) / 90) * std::cos(double(y) / 70) + double(random() % 3));
+            sample.indices[p] = static_cast<std::uint8_t>(index);
+            sample.picture.dib[sample.picture.dib.size() - (y + 1) * stride + x] = static_cast<std::uint8_t>(index);
+        }
+        const fs::path plainPath = folder / "plain.gif", lzwPath = folder / "lzw.gif";
+        std::string why;
+        ASSERT_EQ(writeGif(sample.picture, plainPath.string().c_str(), 1, {0, 0, 0}, &why), 1) << why;
+        ASSERT_EQ(writeGif(sample.picture, lzwPath.string().c_str(), 1, {0, 0, 0}, &why, {.lzw = true}), 1) << why;
+        const Bytes plain = readFile(plainPath), lzw = readFile(lzwPath);
+        test::DecodedGif expected, got;
+        ASSERT_TRUE(test::decodeGifFile(plainPath.string(), expected, &why)) << why;
+        ASSERT_TRUE(test::decodeGifFile(lzwPath.string(), got, &why)) << why;
+        if (c.pattern != keep) {
+            EXPECT_EQ(expected.pixels, sample.indices);
+        }
+        expected.colours.resize(std::size_t{1} << c.tableBits);
+        EXPECT_EQ(std::tie(got.imageWidth, got.imageHeight, got.transparent, got.transparentIndex, got.colours, got.pixels),
+                  std::tie(expected.imageWidth, expected.imageHeight, expected.transparent, expected.transparentIndex,
+                           expected.colours, expected.pixels));
+        EXPECT_EQ(lzw[10], 0xF0 | (c.tableBits - 1)) << "table size bits";
+        EXPECT_EQ(lzw[13 + 3 * (std::size_t{1} << c.tableBits) + 18], std::max(2, c.tableBits)) << "minimum code size";
+        EXPECT_LE(lzw.size(), plain.size());
+        EXPECT_EQ(lzw == plain, c.plain);
+    }
+}
+#endif
 
 TEST_F(GifWriterTest, RefusesPicturesItCannotWrite) {
     const std::pair<void (*)(Picture&), const char*> cases[] = {

@@ -54,7 +54,7 @@ TEST(Texts, AreTheCodePage932FormsOfTheReadableTexts) {
              {texts::checkBoxText, "透過Gifにする"},
              {texts::colourLabelText, "透過色"},
              {texts::openFilter, "ﾋﾞｯﾄﾏｯﾌﾟ|*.bmp|TIM画像|*.tim|圧縮TIM|*.lzb|ｱｰｶｲﾌﾞ|*pb|全てのﾌｧｲﾙ|*.*|"},
-             {texts::saveFilter, "GIFﾌｧｲﾙ|*.gif|"},
+             {texts::saveFilter, "GIFﾌｧｲﾙ|*.gif|LZW圧縮GIF|*.gif|"},
          }) {
         std::string converted(2 * readable.size(), '\0');
         char *from = readable.data(), *to = converted.data();

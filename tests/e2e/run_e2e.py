@@ -221,6 +221,18 @@ def check_gif(gif, bmp, picked):
     log("GIF checked: flag 1, index %d, %d bytes, %d x %d decoded" % (want, len(data), width, height))
 
 
+def check_same_picture(small, gif):
+    """A compressed save: smaller than the plain one, decoding to the same RGBA."""
+    if os.path.getsize(small) >= os.path.getsize(gif):
+        raise Failure("the compressed GIF is %d bytes, the plain one %d"
+                      % (os.path.getsize(small), os.path.getsize(gif)))
+    decode = lambda path: subprocess.run(["convert", path, "-depth", "8", "rgba:-"], capture_output=True,
+                                         check=True, timeout=30).stdout
+    if decode(small) != decode(gif):
+        raise Failure("the compressed GIF decodes differently from the plain one")
+    log("compressed GIF checked: %d bytes against %d, same picture" % (os.path.getsize(small), os.path.getsize(gif)))
+
+
 # --- the session -----------------------------------------------------------------
 
 class App:
@@ -356,6 +368,18 @@ def session(desktop, exe, work, screenshot):
     wait_for("sample.gif", lambda: os.path.exists(gif) and os.path.getsize(gif) > 800)
     wait_for("sample.gif to be complete", lambda: open(gif, "rb").read()[-1:] == b";")
     check_gif(gif, bmp, MAGENTA)
+
+    # Save again as the second type: compressed, smaller, the same picture.
+    small = os.path.join(work, "small.gif")
+    app.menu("s")
+    dialog = app.dialog(SAVE_TITLES)
+    desktop.focus(dialog)
+    desktop.keys("alt+t", "Down")
+    app.type_file_name(dialog, windows_path(small))
+    desktop.keys("Return")
+    app.dialog_gone(dialog)
+    wait_for("small.gif to be complete", lambda: os.path.exists(small) and open(small, "rb").read()[-1:] == b";")
+    check_same_picture(small, gif)
 
     # Cancelling either dialog changes nothing.
     title = app.title()

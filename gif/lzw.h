@@ -1,0 +1,52 @@
+// GIF's LZW compression of colour indices, streamed row by row into a
+// GifSink as data sub-blocks (a length byte and up to 255 bytes each).
+//
+// Codes are variable width: the minimum code size m (2 to 8) gives the
+// clear code 2^m and the end code 2^m + 1; codes start m + 1 bits wide and
+// grow one bit each time the decoder's table reaches the next power of two,
+// up to 12 bits and 4096 entries. The stream opens with a clear code. Once
+// the table is full it is kept while it still compresses well, and cleared
+// when the output per pixel grows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "gif/packer.h"
+
+namespace quolb {
+
+struct LzwEncoder {
+    int minimumCodeSize = 8;
+    int nextCode = 0;           // the code the next new string gets
+    int codeWidth = 0;          // bits of the next code sent
+    int prefix = -1;            // code of the string matched so far; -1 before the first index
+    std::uint64_t bits = 0;     // pending bits, oldest in bit 0
+    unsigned bitCount = 0;      // below 32 between codes
+    std::size_t packedLength = 0;
+    std::unique_ptr<std::uint8_t[]> packed;   // whole bytes not yet cut into sub-blocks
+    std::unique_ptr<std::uint32_t[]> hashed;  // string table for wide alphabets
+    std::unique_ptr<std::uint16_t[]> direct;  // string table for narrow ones: child by (code, index)
+    std::unique_ptr<std::uint16_t[]> runs;    // the codes of runs of one index
+    std::uint64_t consumed = 0;     // indices fed before the present call
+    std::uint64_t restartAt = 0;    // the index at which the table was last cleared
+    // Once the table is full, output per index (bits, 16 fraction bits) of the
+    // filling and of the best window since, and the present window.
+    std::uint64_t fillRatio = 0;
+    std::uint64_t bestRatio = 0;
+    std::uint64_t windowAt = 0;
+    std::uint64_t windowCodes = 0;
+};
+
+// Starts an image whose indices are all below 2^minimumCodeSize (2 to 8).
+// Allocates the tables on first use; throws std::bad_alloc when it cannot.
+void lzwBegin(LzwEncoder& encoder, int minimumCodeSize);
+// Compresses the next indices of the image (any split: rows, parts of rows).
+void lzwFeed(LzwEncoder& encoder, GifSink& sink, std::span<const std::uint8_t> indices);
+// Sends the last code, the end code and the last partial sub-block. The
+// block terminator is the caller's.
+void lzwFinish(LzwEncoder& encoder, GifSink& sink);
+
+}  // namespace quolb
