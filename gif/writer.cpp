@@ -341,22 +341,45 @@ int zeroTransparentIndices(const Picture& picture, const PixelLayout& layout, Pi
                 indices[y * width + x] = picture.zeroEntries[row[x]] ? static_cast<std::uint8_t>(zero) : row[x];
         }
     } else {
-        std::vector<std::pair<std::uint32_t, std::uint8_t>> seen;  // sorted by colour
-        for (std::size_t y = 0; y < height; ++y) {
-            const std::uint8_t* in = picture.dib.data() + layout.rowsOffset + (height - 1 - y) * layout.stride;
-            for (std::size_t x = 0; x < width; ++x, in += 3) {
-                if (picture.zeroPixels[y * width + x]) continue;
-                const std::uint32_t rgb = std::uint32_t{in[2]} << 16 | std::uint32_t{in[1]} << 8 | in[0];
-                auto at = std::lower_bound(seen.begin(), seen.end(), std::pair{rgb, std::uint8_t{0}});
-                if (at == seen.end() || at->first != rgb) {
-                    if (colours.size() == 255)
-                        return fail(why, "--zero-transparent needs a spare colour, but the picture has more than "
-                                         "255 others");
-                    at = seen.insert(at, {rgb, static_cast<std::uint8_t>(colours.size())});
-                    colours.push_back(rgb);
+        const auto pixelAt = [&](std::size_t i) {
+            const std::uint8_t* in =
+                picture.dib.data() + layout.rowsOffset + (height - 1 - i / width) * layout.stride + 3 * (i % width);
+            return std::uint32_t{in[2]} << 16 | std::uint32_t{in[1]} << 8 | in[0];
+        };
+        // The other pixels' colours, most used first; past 255 of them the
+        // rest take the nearest of those, as the zero index needs a slot.
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> counts;  // colour, pixels; sorted by colour
+        for (std::size_t i = 0; i < indices.size(); ++i) {
+            if (picture.zeroPixels[i]) continue;
+            const std::uint32_t rgb = pixelAt(i);
+            auto at = std::lower_bound(counts.begin(), counts.end(), std::pair{rgb, std::uint32_t{0}});
+            if (at == counts.end() || at->first != rgb) at = counts.insert(at, {rgb, 0});
+            ++at->second;
+        }
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> kept = counts;
+        std::stable_sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+        kept.resize(std::min<std::size_t>(kept.size(), 255));
+        for (const auto& [rgb, count] : kept) colours.push_back(rgb);
+        std::vector<std::uint8_t> indexOf(counts.size());  // by position in counts
+        for (std::size_t c = 0; c < counts.size(); ++c) {
+            int best = std::numeric_limits<int>::max();
+            for (std::size_t k = 0; k < colours.size() && best != 0; ++k) {
+                const auto channel = [](std::uint32_t v, int shift) { return static_cast<int>(v >> shift & 0xFF); };
+                int distance = 0;
+                for (const int shift : {16, 8, 0}) {
+                    const int d = channel(counts[c].first, shift) - channel(colours[k], shift);
+                    distance += d * d;
                 }
-                indices[y * width + x] = at->second;
+                if (distance < best) {
+                    best = distance;
+                    indexOf[c] = static_cast<std::uint8_t>(k);
+                }
             }
+        }
+        for (std::size_t i = 0; i < indices.size(); ++i) {
+            if (picture.zeroPixels[i]) continue;
+            const auto at = std::lower_bound(counts.begin(), counts.end(), std::pair{pixelAt(i), std::uint32_t{0}});
+            indices[i] = indexOf[static_cast<std::size_t>(at - counts.begin())];
         }
         zero = static_cast<int>(colours.size());
         colours.push_back(0);
