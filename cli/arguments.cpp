@@ -14,6 +14,8 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::st
     CLI::Option* type = app.add_option("-t,--type", arguments.type);
     CLI::Option* transparent = app.add_option("--transparent", arguments.transparent);
     CLI::Option* zeroTransparent = app.add_flag("--zero-transparent", arguments.zeroTransparent);
+    CLI::Option* palette = app.add_option("--palette", arguments.palette)->check(CLI::IsMember({"adaptive", "fixed"}));
+    CLI::Option* noDither = app.add_flag("--no-dither", arguments.noDither);
     CLI::Option* info = app.add_flag("--info", arguments.info);
     app.add_flag("-q,--quiet", arguments.quiet);
     CLI::Option* item = app.add_option("--item", arguments.item);
@@ -26,6 +28,8 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::st
     list->excludes(item)->excludes(all)->excludes(info);
     output->excludes(info)->excludes(list);
     lzw->excludes(info)->excludes(list);
+    palette->excludes(info)->excludes(list);
+    noDither->excludes(info)->excludes(list);
 
     try {
         app.parse(argc, argv);

@@ -13,6 +13,7 @@ struct Arguments {
     std::string output;       // given with -o
     std::string type;         // given with -t
     std::string transparent;  // given with --transparent
+    std::string palette = "adaptive";  // given with --palette
     bool hasOutput = false;
     bool hasType = false;
     bool hasTransparent = false;
@@ -23,6 +24,7 @@ struct Arguments {
     bool list = false;
     bool all = false;
     bool lzw = false;
+    bool noDither = false;
     int item = 0;
     std::int64_t maxPixels = 0;  // given with --max-pixels
     bool hasMaxPixels = false;

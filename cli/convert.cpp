@@ -104,7 +104,9 @@ bool finish(const Job& job, const Picture& picture, const std::string& output, c
     }
     std::string why;
     const TransparentColour colour = job.transparent.value_or(TransparentColour{});
-    if (!writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why, job.gif)) {
+    GifOptions options = job.gif;
+    options.alphaTransparency = !job.transparent;
+    if (!writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why, options)) {
         report(output, prefix + why);
         return false;
     }

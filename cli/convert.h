@@ -19,7 +19,7 @@ struct Job {
     std::string output;  // the GIF; for --all the stem its items are named after
     Action action = Action::convert;
     std::optional<TransparentColour> transparent;
-    GifOptions gif;
+    GifOptions gif;      // alphaTransparency is set from `transparent`
     int item = 0;        // 1-based archive item; 0 = the first
     bool allItems = false;
     std::int64_t maxPixels = defaultMaxPixels;  // 0: no limit

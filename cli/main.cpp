@@ -42,10 +42,18 @@ Options:
                         name: .bmp, .tim, .lzb, or a name ending in "pb" for
                         an archive; any other ending needs -t
   --transparent COLOR   mark this colour transparent: R,G,B (decimal, 0-255)
-                        or #RRGGBB
+                        or #RRGGBB. Without it, the pixels of a 32-bit
+                        bitmap's alpha channel that are less than half
+                        opaque become transparent
   --zero-transparent    make the pixels a TIM picture stores as colour 0
                         (drawn as nothing on its console) transparent, and
                         no others; other pictures keep every pixel
+  --palette KIND        the colour table of a picture with more than 8 bits
+                        per pixel: adaptive (made for the picture; exact
+                        when it has at most 256 colours) or fixed (the same
+                        256 colours for every picture). Default: adaptive
+  --no-dither           take each pixel's nearest colour, without error
+                        diffusion
   --lzw                 compress the image data, with the smallest colour
                         table that holds the picture's colours; a picture
                         that does not shrink is written as without it
@@ -145,6 +153,8 @@ int main(int argc, char** argv) {
         job.transparent = transparent;
         job.gif.lzw = options.lzw;
         job.gif.zeroTransparent = options.zeroTransparent;
+        job.gif.palette = options.palette == "fixed" ? GifPalette::fixed : GifPalette::adaptive;
+        job.gif.dither = !options.noDither;
         job.item = options.item;
         job.allItems = options.all;
         if (options.hasMaxPixels) job.maxPixels = options.maxPixels;

@@ -22,8 +22,8 @@
 // smaller, the uncompressed one above is written instead.
 //
 // Pixels go out top row first; the DIB holds its rows bottom-up. Pictures of
-// 1, 4 or 8 bits send their indices; 16-, 24- and 32-bit pictures send the
-// index of the nearest colour in the file's table.
+// 1, 4 or 8 bits send their indices into their own table; 16-, 24- and
+// 32-bit pictures get a table and indices from the quantizer.
 #include "gif/writer.h"
 
 #include <algorithm>
@@ -38,6 +38,7 @@
 #include "image/byte_reader.h"
 #include "gif/lzw.h"
 #include "gif/packer.h"
+#include "gif/quantizer.h"
 #include "gif/save_file.h"
 
 namespace quolb {
@@ -94,98 +95,13 @@ std::uint8_t transparentIndex(const ColourTable& table, TransparentColour colour
     return 0;
 }
 
-// Finds the table index for a colour of a picture without indices. With the
-// DefaultPalette each channel has its own evenly spaced levels, so the
-// nearest entry comes from rounding each channel. Any other table gets a
-// cube of 32 x 32 x 32 cells, each holding the entry nearest the cell's
-// colour, plus an exact-match check so the table's own colours map to
-// themselves; ties go to the lower index.
-struct NearestColour {
-    bool defaultPalette = true;
-    std::vector<std::uint8_t> cube;
-    // Open addressing over the table's distinct colours: key 0 = empty slot.
-    std::array<std::uint32_t, 1024> exactKeys{};
-    std::array<std::uint8_t, 1024> exactIndex{};
-
-    static std::size_t slotOf(std::uint32_t key) { return (key * 2654435761u) >> 22; }
-
-    void build(const Picture& picture, const ColourTable& table) {
-        defaultPalette = picture.colorCount == 0;
-        if (defaultPalette) return;
-        std::vector<std::uint32_t> distinct;  // (index << 24) | rgb, lowest index first
-        for (std::uint32_t i = 0; i < 256; ++i) {
-            const std::uint32_t rgb = std::uint32_t{table[3 * i]} << 16 | std::uint32_t{table[3 * i + 1]} << 8 |
-                                      table[3 * i + 2];
-            const bool seen = std::any_of(distinct.begin(), distinct.end(),
-                                          [rgb](std::uint32_t d) { return (d & 0xFFFFFF) == rgb; });
-            if (seen) continue;
-            distinct.push_back(i << 24 | rgb);
-            const std::uint32_t key = rgb | 0x1000000;
-            std::size_t slot = slotOf(key);
-            while (exactKeys[slot] != 0) slot = (slot + 1) % exactKeys.size();
-            exactKeys[slot] = key;
-            exactIndex[slot] = static_cast<std::uint8_t>(i);
-        }
-        cube.resize(32 * 32 * 32);
-        for (unsigned r = 0; r < 32; ++r)
-            for (unsigned g = 0; g < 32; ++g)
-                for (unsigned b = 0; b < 32; ++b)
-                    cube[r << 10 | g << 5 | b] = search(distinct, widen5(r), widen5(g), widen5(b));
-    }
-
-    static std::uint8_t search(const std::vector<std::uint32_t>& distinct, int r, int g, int b) {
-        int best = std::numeric_limits<int>::max();
-        std::uint8_t index = 0;
-        for (const std::uint32_t d : distinct) {
-            const int dr = static_cast<int>(d >> 16 & 0xFF) - r;
-            const int dg = static_cast<int>(d >> 8 & 0xFF) - g;
-            const int db = static_cast<int>(d & 0xFF) - b;
-            const int distance = dr * dr + dg * dg + db * db;
-            if (distance < best) {
-                best = distance;
-                index = static_cast<std::uint8_t>(d >> 24);
-            }
-        }
-        return index;
-    }
-
-    static unsigned level(unsigned v, unsigned step, unsigned top) { return std::min(top, (v + step / 2 - 1) / step); }
-
-    std::uint8_t of(unsigned r, unsigned g, unsigned b) const {
-        if (defaultPalette) return static_cast<std::uint8_t>(level(r, 32, 7) | level(g, 32, 7) << 3 | level(b, 64, 3) << 6);
-        const std::uint32_t key = (r << 16 | g << 8 | b) | 0x1000000;
-        for (std::size_t slot = slotOf(key); exactKeys[slot] != 0; slot = (slot + 1) % exactKeys.size())
-            if (exactKeys[slot] == key) return exactIndex[slot];
-        return cube[(r >> 3) << 10 | (g >> 3) << 5 | b >> 3];
-    }
-
-    // A 5-5-5 pixel: its cube cell is its own colour, widened to 8 bits.
-    std::uint8_t of555(unsigned v) const {
-        const unsigned r = v >> 10 & 31, g = v >> 5 & 31, b = v & 31;
-        if (defaultPalette)
-            return of(static_cast<unsigned>(widen5(r)), static_cast<unsigned>(widen5(g)), static_cast<unsigned>(widen5(b)));
-        return cube[r << 10 | g << 5 | b];
-    }
-};
-
-// Turns one DIB row of any layout but 8 bits into one index per pixel.
-void rowIndices(const std::uint8_t* row, int bitCount, const NearestColour& nearest, std::span<std::uint8_t> out) {
+// Turns one DIB row of 1 or 4 bits into one index per pixel.
+void rowIndices(const std::uint8_t* row, int bitCount, std::span<std::uint8_t> out) {
     const std::size_t width = out.size();
-    switch (bitCount) {
-    case 1:
+    if (bitCount == 1) {
         for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(row[x / 8] >> (7 - x % 8) & 1);
-        break;
-    case 4:
+    } else {
         for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(row[x / 2] >> (x % 2 ? 0 : 4) & 15);
-        break;
-    case 16:
-        for (std::size_t x = 0; x < width; ++x) out[x] = nearest.of555(unsigned{row[2 * x]} | unsigned{row[2 * x + 1]} << 8);
-        break;
-    default: {  // 24 and 32 bits: blue, green, red (, unused)
-        const std::size_t step = static_cast<std::size_t>(bitCount) / 8;
-        for (std::size_t x = 0; x < width; ++x, row += step) out[x] = nearest.of(row[2], row[1], row[0]);
-        break;
-    }
     }
 }
 
@@ -223,31 +139,36 @@ std::uint64_t fileLength(const Picture& picture) {
     return 802 + bytes + (bytes + 254) / 255;
 }
 
-// Calls `use` with each row's indices, top row first, until it returns false.
+// Calls `use` with each row's indices, top row first, until it returns
+// false. Pictures of more than 8 bits take theirs from the quantization.
 template <typename Use>
-void forEachRow(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest, Use use) {
+void forEachRow(const Picture& picture, const PixelLayout& layout, Quantization* quantization, Use use) {
     const auto width = static_cast<std::size_t>(picture.width);
     std::vector<std::uint8_t> indices(layout.bitCount == 8 ? 0 : width);
+    if (quantization) restartMapping(*quantization);
     for (std::int32_t r = picture.height - 1; r >= 0; --r) {
         const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
         if (layout.bitCount == 8) {
             if (!use(std::span(row, width))) return;
-        } else {
-            rowIndices(row, layout.bitCount, nearest, indices);
-            if (!use(std::span<const std::uint8_t>(indices))) return;
+            continue;
         }
+        if (quantization)
+            mapNextRow(*quantization, indices);
+        else
+            rowIndices(row, layout.bitCount, indices);
+        if (!use(std::span<const std::uint8_t>(indices))) return;
     }
 }
 
 const std::uint8_t fileTail[2] = {0, 0x3B};  // block terminator, trailer
 
 // Everything after the head goes through the packer.
-void writeImageData(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest,
+void writeImageData(const Picture& picture, const PixelLayout& layout, Quantization* quantization,
                     GifCodeStream& stream, GifSink& sink) {
     reset(stream);
     stream.clearCode = clearCode;
     stream.clearLimit = clearLimit;
-    forEachRow(picture, layout, nearest, [&](std::span<const std::uint8_t> indices) {
+    forEachRow(picture, layout, quantization, [&](std::span<const std::uint8_t> indices) {
         putLiteralCodes(stream, sink, indices);
         return true;
     });
@@ -262,9 +183,11 @@ struct CompressedImage {
     GifSink data;                    // the sub-blocks
 };
 
-int usedTableBits(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest) {
+int usedTableBits(const Picture& picture, const PixelLayout& layout, Quantization* quantization) {
     unsigned used = 0;  // every index or'ed: as many bits as the largest
-    forEachRow(picture, layout, nearest, [&](std::span<const std::uint8_t> indices) {
+    if (quantization)   // its indices are below the count of entries it uses
+        return std::max(1, static_cast<int>(std::bit_width(static_cast<unsigned>(quantization->colourCount - 1))));
+    forEachRow(picture, layout, quantization, [&](std::span<const std::uint8_t> indices) {
         for (const std::uint8_t index : indices) used |= index;
         return used < 0x80;
     });
@@ -284,10 +207,10 @@ std::vector<std::uint8_t> shrinkHead(const std::array<std::uint8_t, 800>& head, 
 // Compresses the picture; false when the whole file would not come out
 // smaller than the uncompressed one (or memory ran short), which is then
 // written instead.
-bool compressImage(const Picture& picture, const PixelLayout& layout, const NearestColour& nearest,
+bool compressImage(const Picture& picture, const PixelLayout& layout, Quantization* quantization,
                    const std::array<std::uint8_t, 800>& head, CompressedImage& out) {
     try {
-        const int tableBits = usedTableBits(picture, layout, nearest);
+        const int tableBits = usedTableBits(picture, layout, quantization);
         const int codeSize = std::max(2, tableBits);
         out.head = shrinkHead(head, tableBits, codeSize);
         const std::uint64_t plain = fileLength(picture);
@@ -295,7 +218,7 @@ bool compressImage(const Picture& picture, const PixelLayout& layout, const Near
         LzwEncoder encoder;
         lzwBegin(encoder, codeSize);
         bool small = true;
-        forEachRow(picture, layout, nearest, [&](std::span<const std::uint8_t> indices) {
+        forEachRow(picture, layout, quantization, [&](std::span<const std::uint8_t> indices) {
             lzwFeed(encoder, out.data, indices);
             return small = frame + out.data.used < plain;
         });
@@ -331,12 +254,11 @@ int zeroTransparentIndices(const Picture& picture, const PixelLayout& layout, Pi
             colours.push_back(std::uint32_t{e.red} << 16 | std::uint32_t{e.green} << 8 | e.blue);
             if (zero < 0 && picture.zeroEntries[i]) zero = static_cast<int>(i);
         }
-        NearestColour unused;
         std::vector<std::uint8_t> row(width);
         for (std::size_t y = 0; y < height; ++y) {
             const std::uint8_t* in = picture.dib.data() + layout.rowsOffset + (height - 1 - y) * layout.stride;
             if (layout.bitCount == 8) std::copy_n(in, width, row.begin());
-            else rowIndices(in, layout.bitCount, unused, row);
+            else rowIndices(in, layout.bitCount, row);
             for (std::size_t x = 0; x < width; ++x)
                 indices[y * width + x] = picture.zeroEntries[row[x]] ? static_cast<std::uint8_t>(zero) : row[x];
         }
@@ -427,12 +349,39 @@ int writeGif(const Picture& picture, const char* path, int transparentGif, Trans
     }
     if (!path || !*path) return fail(why, "no file name to save to");
 
-    const ColourTable table = buildColourTable(picture);
-    NearestColour nearest;
-    if (layout.bitCount > 8) nearest.build(picture, table);
-    const auto head = buildHead(picture, table, transparentGif, transparentIndex(table, transparentColour));
+    // Pictures with indices keep their own table; deeper ones get a table
+    // made for their colours (the table such a file may carry is only a
+    // hint for displays with few colours).
+    ColourTable table{};
+    std::uint8_t transparent = 0;
+    std::unique_ptr<Quantization> quantization;
+    if (layout.bitCount > 8) {
+        TrueColourRows rows;
+        rows.bottomRow = picture.dib.data() + layout.rowsOffset;
+        rows.stride = layout.stride;
+        rows.width = static_cast<std::size_t>(picture.width);
+        rows.height = static_cast<std::size_t>(picture.height);
+        rows.bitCount = layout.bitCount;
+        rows.hasKey = transparentGif != 0;
+        rows.key = {transparentColour.red, transparentColour.green, transparentColour.blue};
+        rows.alpha = !rows.hasKey && options.alphaTransparency && picture.alphaChannel != 0 && layout.bitCount == 32;
+        try {
+            quantization = std::make_unique<Quantization>();
+            quantize(rows, options.palette == GifPalette::fixed ? TableChoice::fixed : TableChoice::adaptive,
+                     options.dither, *quantization);
+        } catch (const std::bad_alloc&) {
+            return fail(why, "not enough memory to choose the GIF's colours");
+        }
+        table = quantization->table;
+        transparentGif = quantization->transparentIndex >= 0 ? 1 : 0;
+        transparent = static_cast<std::uint8_t>(std::max(quantization->transparentIndex, 0));
+    } else {
+        table = buildColourTable(picture);
+        transparent = transparentIndex(table, transparentColour);
+    }
+    const auto head = buildHead(picture, table, transparentGif, transparent);
     CompressedImage compressed;
-    const bool lzw = options.lzw && compressImage(picture, layout, nearest, head, compressed);
+    const bool lzw = options.lzw && compressImage(picture, layout, quantization.get(), head, compressed);
 
     // A new file beside the target replaces it only once complete, so a
     // failed save leaves the old file whole. Devices and pipes are written
@@ -457,7 +406,7 @@ int writeGif(const Picture& picture, const char* path, int transparentGif, Trans
         } else {
             sinkWrite(sink, head.data(), head.size());
             GifCodeStream stream;
-            writeImageData(picture, layout, nearest, stream, sink);
+            writeImageData(picture, layout, quantization.get(), stream, sink);
         }
     } catch (const std::bad_alloc&) {
         written = false;

@@ -16,7 +16,9 @@
 //          32), compression, image size, resolution, colours used, important
 //  then    with BI_BITFIELDS (3) or BI_ALPHABITFIELDS (6) after a 40-byte
 //          header: red, green, blue (and alpha) masks, 4 bytes each; the
-//          longer headers carry the masks at byte 40 of the header instead
+//          longer headers carry the masks at byte 40 of the header instead,
+//          and those of 56 bytes or more an alpha mask at byte 52, which a
+//          32-bit BI_RGB picture honours when it is 0xFF000000
 //  then    the colour table: biClrUsed entries, or 2^bitCount when that is 0
 //          and the picture has 8 bits or fewer; blue, green, red, reserved;
 //          entries past 256 are skipped
@@ -35,6 +37,11 @@
 // The loaded DIB is always the plain form: a 40-byte header, bottom-up rows,
 // no compression, 16-bit pixels as 5-5-5, 32-bit pixels as 8-8-8-x and
 // 2-bit pixels as 4-bit ones with the same indices.
+// 16-bit pixels of other bit fields (5-6-5 and the like) become 24-bit
+// pixels, each channel scaled to 8 bits from its stored value, so no
+// precision is lost on the way. A 32-bit picture with an alpha mask keeps
+// its opacity in byte 3, and says so (alphaChannel) unless every pixel is
+// fully transparent or every pixel fully opaque.
 #include "image/bitmap.h"
 
 #include <algorithm>
@@ -104,7 +111,7 @@ struct BitmapLayout {
     std::uint16_t bitCount = 0;          // of the DIB: 2-bit pixels become 4-bit
     std::int32_t colorCount = 0;
     std::vector<std::uint8_t> table;     // 4 x colorCount bytes
-    std::array<std::uint32_t, 3> masks{};  // red, green, blue (bit fields only)
+    std::array<std::uint32_t, 4> masks{};  // red, green, blue (bit fields only), alpha
     std::int64_t pixelOffset = 0;
     std::int64_t pixelBytes = 0;         // bytes of pixel data in the file
 };
@@ -160,8 +167,12 @@ int readLayout(std::span<const std::uint8_t> prelude, std::int64_t fileLength, B
             if (!r.skip(compression == biAlphaBitfields ? 16 : 12))
                 return fail(why, "bit-field masks run past the end of the file");
         }
-        // Both sources hold at least the three colour masks by now.
-        for (std::uint32_t& mask : out.masks) masks.readU32(mask);
+        // Both sources hold at least the three colour masks by now, and
+        // the alpha mask when the header has one.
+        const bool alpha = infoSize == dibHeaderSize ? compression == biAlphaBitfields : infoSize >= 56;
+        for (std::size_t i = 0; i < (alpha ? 4u : 3u); ++i) masks.readU32(out.masks[i]);
+    } else if (h.biBitCount == 32 && infoSize >= 56 && !os2 && ByteReader::loadU32(info.data() + 52) == 0xFF000000) {
+        out.masks = {0xFF0000, 0x00FF00, 0x0000FF, 0xFF000000};
     }
 
     // A core table ends where the pixel data starts when that comes first.
@@ -381,41 +392,88 @@ int channelFromMask(std::uint32_t mask, Channel& out, std::string* why) {
     return 1;
 }
 
-// Rewrites bit-field pixels in place as 5-5-5 (16 bits) or 8-8-8-x (32 bits).
-int convertBitfields(Picture& picture, const BitmapLayout& layout, std::string* why) {
-    std::array<Channel, 3> channels{};  // red, green, blue
+// An alpha mask that makes no sense is ignored rather than refused: the
+// picture still shows without it.
+int channelsFromMasks(const BitmapLayout& layout, std::array<Channel, 4>& channels, std::string* why) {
     for (std::size_t i = 0; i < 3; ++i)
         if (!channelFromMask(layout.masks[i], channels[i], why)) return 0;
-    const auto [red, green, blue] = channels;
-    std::uint8_t* rows = rowStart(picture, 0, 0);
-    const auto width = static_cast<std::size_t>(picture.width);
-    const std::int64_t stride = dibStride(layout.header.biBitCount, picture.width);
+    if (!channelFromMask(layout.masks[3], channels[3], nullptr)) channels[3] = {};
+    return 1;
+}
 
-    if (layout.header.biBitCount == 16) {
-        if ((layout.masks[0] | layout.masks[1] | layout.masks[2]) > 0xFFFF)
-            return fail(why, "bit-field masks do not fit 16-bit pixels");
-        if (layout.masks == std::array<std::uint32_t, 3>{0x7C00, 0x03E0, 0x001F}) return 1;
-        std::vector<std::uint16_t> plain(65536);
-        for (std::uint32_t pixel = 0; pixel < plain.size(); ++pixel)
-            plain[pixel] = static_cast<std::uint16_t>(red.scaled(pixel, 31) << 10 | green.scaled(pixel, 31) << 5 |
-                                                      blue.scaled(pixel, 31));
-        for (std::int64_t row = 0; row < picture.height; ++row) {
-            std::uint8_t* p = rows + row * stride;
-            for (std::size_t x = 0; x < width; ++x, p += 2)
-                storeU16(p, plain[static_cast<std::size_t>(p[0] | p[1] << 8)]);
+bool plain555(const BitmapLayout& layout) {
+    return layout.masks[0] == 0x7C00 && layout.masks[1] == 0x03E0 && layout.masks[2] == 0x001F;
+}
+
+// A 16-bit bit-field picture that is not plain 5-5-5 loads as 24 bits.
+bool widensTo24(const BitmapLayout& layout) {
+    const std::uint32_t c = layout.header.biCompression;
+    return layout.header.biBitCount == 16 && (c == biBitfields || c == biAlphaBitfields) && !plain555(layout);
+}
+
+// Reads 16-bit bit-field rows into the 24-bit DIB, through one table of
+// every 16-bit value's colour.
+int readWidenedRows(Picture& picture, std::FILE* file, const BitmapLayout& layout, std::string* why) {
+    std::array<Channel, 4> channels{};
+    if (!channelsFromMasks(layout, channels, why)) return 0;
+    if ((layout.masks[0] | layout.masks[1] | layout.masks[2]) > 0xFFFF)
+        return fail(why, "bit-field masks do not fit 16-bit pixels");
+    const auto [red, green, blue, alpha] = channels;
+    std::vector<std::uint32_t> colour(65536);
+    for (std::uint32_t pixel = 0; pixel < colour.size(); ++pixel)
+        colour[pixel] = red.scaled(pixel, 255) << 16 | green.scaled(pixel, 255) << 8 | blue.scaled(pixel, 255);
+    if (!seekTo(file, layout.pixelOffset)) return fail(why, "cannot seek to the pixel data");
+    const auto fileStride = static_cast<std::size_t>(dibStride(16, layout.header.biWidth));
+    const std::int64_t stride = dibStride(24, layout.header.biWidth);
+    const auto width = static_cast<std::size_t>(picture.width);
+    std::vector<std::uint8_t> line(fileStride);
+    for (std::int64_t i = 0; i < layout.height; ++i) {
+        if (std::fread(line.data(), 1, fileStride, file) != fileStride)
+            return fail(why, "pixel data runs past the end of the file");
+        std::uint8_t* out = rowStart(picture, stride, layout.topDown ? layout.height - 1 - i : i);
+        for (std::size_t x = 0; x < width; ++x, out += 3) {
+            const std::uint32_t c = colour[std::size_t{line[2 * x]} | std::size_t{line[2 * x + 1]} << 8];
+            out[0] = static_cast<std::uint8_t>(c);
+            out[1] = static_cast<std::uint8_t>(c >> 8);
+            out[2] = static_cast<std::uint8_t>(c >> 16);
         }
-        return 1;
     }
-    if (layout.masks == std::array<std::uint32_t, 3>{0xFF0000, 0x00FF00, 0x0000FF}) return 1;
-    std::uint8_t* p = rows;
+    return 1;
+}
+
+// Rewrites 32-bit bit-field pixels in place as 8-8-8-alpha (alpha 0 when
+// there is no alpha mask). Plain 5-5-5 pixels stay as they are.
+int convertBitfields(Picture& picture, const BitmapLayout& layout, std::string* why) {
+    std::array<Channel, 4> channels{};
+    if (!channelsFromMasks(layout, channels, why)) return 0;
+    if (layout.header.biBitCount == 16) return 1;
+    const auto [red, green, blue, alpha] = channels;
+    if (layout.masks[0] == 0xFF0000 && layout.masks[1] == 0x00FF00 && layout.masks[2] == 0x0000FF &&
+        (layout.masks[3] == 0 || layout.masks[3] == 0xFF000000))
+        return 1;
+    std::uint8_t* p = rowStart(picture, 0, 0);
+    const auto width = static_cast<std::size_t>(picture.width);
     for (std::size_t i = 0; i < width * static_cast<std::size_t>(picture.height); ++i, p += 4) {
         const std::uint32_t pixel = ByteReader::loadU32(p);
         p[0] = static_cast<std::uint8_t>(blue.scaled(pixel, 255));
         p[1] = static_cast<std::uint8_t>(green.scaled(pixel, 255));
         p[2] = static_cast<std::uint8_t>(red.scaled(pixel, 255));
-        p[3] = 0;
+        p[3] = static_cast<std::uint8_t>(alpha.scaled(pixel, 255));
     }
     return 1;
+}
+
+// Opacity that is all 0 or all 255 says nothing: such files are opaque.
+void noteAlpha(Picture& picture, const BitmapLayout& layout) {
+    if (layout.header.biBitCount != 32 || layout.masks[3] == 0) return;
+    const std::uint8_t* p = rowStart(picture, 0, 0);
+    const std::size_t pixels = static_cast<std::size_t>(picture.width) * static_cast<std::size_t>(picture.height);
+    bool clear = false, opaque = false;
+    for (std::size_t i = 0; i < pixels && !(clear && opaque); ++i, p += 4) {
+        clear = clear || p[3] != 255;
+        opaque = opaque || p[3] != 0;
+    }
+    picture.alphaChannel = clear && opaque ? 1 : 0;
 }
 
 int loadPixels(Picture& picture, std::FILE* file, const BitmapLayout& layout, std::string* why) {
@@ -423,7 +481,9 @@ int loadPixels(Picture& picture, std::FILE* file, const BitmapLayout& layout, st
     case biRle8:
     case biRle4: return readRle(picture, file, layout, why);
     case biBitfields:
-    case biAlphaBitfields: return readRows(picture, file, layout, why) && convertBitfields(picture, layout, why);
+    case biAlphaBitfields:
+        if (widensTo24(layout)) return readWidenedRows(picture, file, layout, why);
+        return readRows(picture, file, layout, why) && convertBitfields(picture, layout, why);
     default: return readRows(picture, file, layout, why);
     }
 }
@@ -441,18 +501,18 @@ int loadBitmap(Picture& picture, std::FILE* file, std::int64_t fileLength, std::
     BitmapLayout layout;
     if (!readLayout(prelude, fileLength, layout, why)) return 0;
     const DibHeader& h = layout.header;
-    if (!allocateDib(picture, h.biWidth, layout.height, layout.bitCount, layout.colorCount, why)) return 0;
+    const std::uint16_t bitCount = widensTo24(layout) ? std::uint16_t{24} : layout.bitCount;
+    if (!allocateDib(picture, h.biWidth, layout.height, bitCount, layout.colorCount, why)) return 0;
 
     // The file's header, field by field, but in the one form the DIB holds.
     DibHeader stored = h;
     stored.biSize = dibHeaderSize;
     stored.biHeight = layout.height;
     stored.biCompression = biRgb;
-    stored.biBitCount = layout.bitCount;
-    if (h.biClrUsed != 0 || layout.colorCount != (layout.bitCount <= 8 ? 1 << layout.bitCount : 0))
+    stored.biBitCount = bitCount;
+    if (h.biClrUsed != 0 || layout.colorCount != (bitCount <= 8 ? 1 << bitCount : 0))
         stored.biClrUsed = static_cast<std::uint32_t>(layout.colorCount);
-    if (h.biCompression == biRle8 || h.biCompression == biRle4 || h.biBitCount != layout.bitCount ||
-        h.biSize < dibHeaderSize)
+    if (h.biCompression == biRle8 || h.biCompression == biRle4 || bitCount != h.biBitCount || h.biSize < dibHeaderSize)
         stored.biSizeImage = static_cast<std::uint32_t>(picture.imageSize);
     storeDibHeader(stored, std::span<std::uint8_t, dibHeaderSize>(picture.dib.data(), dibHeaderSize));
     std::copy(layout.table.begin(), layout.table.end(), picture.dib.begin() + dibHeaderSize);
@@ -461,6 +521,7 @@ int loadBitmap(Picture& picture, std::FILE* file, std::int64_t fileLength, std::
         releasePicture(picture);
         return 0;
     }
+    noteAlpha(picture, layout);
     buildPalette(picture);
     return 1;
 }

@@ -84,6 +84,7 @@ int allocateDib(Picture& picture, std::int32_t width, std::int32_t height, std::
     picture.zeroEntries.reset();
     picture.zeroPixels = {};
     picture.note.clear();
+    picture.alphaChannel = 0;
     DibHeader header;
     header.biWidth = width;
     header.biHeight = height;

@@ -48,6 +48,7 @@ struct Picture {
     std::int32_t height = 0;
     std::int32_t imageSize = 0;         // stride x height
     std::int32_t colorCount = 0;        // colour-table entries in the DIB; 0 = none
+    std::int32_t alphaChannel = 0;      // 1: byte 3 of each 32-bit pixel is its opacity
     FileType fileType = FileType::none;
     std::int32_t archiveOffset = 0;     // where the next archive scan starts
     std::string archivePath;            // the archive archiveOffset belongs to
@@ -115,9 +116,8 @@ int checkMaxDimension(std::int64_t width, std::int64_t height, std::string* why)
 // and 255 but part from v = 4 on (32 against 33), and the bytes of the GIFs
 // already written fix each: TIM colour tables are scaled (v * 255 / 31,
 // rounded down) and go into the GIF's table as they are; a 16-bit pixel's
-// channel is replicated (v << 3 | v >> 2), the colour of the cell of 8-bit
-// colours that share its top 5 bits, from which the GIF writer picks the
-// nearest table entry.
+// channel is replicated (v << 3 | v >> 2), which is the colour the screen
+// shows for it (and the eyedropper reads), so the GIF keeps that colour.
 constexpr std::uint8_t widenChannel(unsigned value) {
     return static_cast<std::uint8_t>((value & 31u) * 255u / 31u);
 }

@@ -16,6 +16,7 @@ packages=(
   clang libclang-rt-14-dev                 # the fuzzers
   hyperfine                                # whole-process timing
   gifsicle python3-pil bc                  # bench/lzw-sizes.sh: a peer and a second decoder
+  pngquant python3-numpy python3-skimage   # colour quality side by side (bench/quality.py)
 )
 
 as_root() {

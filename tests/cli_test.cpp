@@ -171,6 +171,7 @@ TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
              {"--bogus", input},
              {"-o", (dir / "x.gif").string(), input, input},
              {"--transparent", "256,0,0", input},
+             {"--palette", "grey", input},
              {input, write("named.gif")},  // an ending the name rule does not know: nothing converts
              {"--item", "0", input},
              {"--all", "--item", "2", input},
@@ -202,6 +203,24 @@ TEST_F(Cli, ConvertsEachInputBesideItAndReportsFailures) {
     const std::string small = readText(dir / "small.gif");
     ASSERT_GT(small.size(), 44u) << err;
     EXPECT_EQ(std::tuple(small[10], small[37], small[40] & 1, small[43]), std::tuple('\xF2', '\x21', 1, '\x05'));
+}
+
+// A 32-bit bitmap whose first pixel is clear: transparent unless a colour
+// is named; --palette fixed writes the fixed table.
+TEST_F(Cli, TrueColourOptionsReachTheGif) {
+    const std::string input = write("clear.bmp", test::BmpBuilder{.headerSize = 124, .width = 2, .bitCount = 32, .compression = 3,
+                                                                  .masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, .table = {},
+                                                                  .pixels = {30, 20, 10, 0, 50, 100, 200, 255}}.bytes());
+    const auto converted = [&](std::vector<std::string> options) {
+        options.push_back(input);
+        run(options);
+        EXPECT_EQ(status, 0) << err;
+        return readText(dir / "clear.gif");
+    };
+    EXPECT_EQ(converted({}).substr(781, 8), std::string("\x21\xF9\x04\x01\x00\x00\x01\x00", 8)) << "entry 1 transparent";
+    EXPECT_EQ(converted({"--transparent", "1,2,3"}).substr(781, 8), std::string("\x21\xF9\x04\x01\x00\x00\x02\x00", 8))
+        << "the colour instead";
+    EXPECT_EQ(converted({"--palette", "fixed", "--no-dither"}).substr(13, 6), std::string("\x00\x00\x00\x20\x00\x00", 6));
 }
 
 TEST_F(Cli, InfoPrintsOneJsonObjectPerInput) {

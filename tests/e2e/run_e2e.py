@@ -184,6 +184,16 @@ def read_tim8(path):
     return colours, rows
 
 
+def write_bmp24(path, table, rows):
+    """The same picture as a 24-bit bitmap, bottom row first."""
+    width, height = len(rows[0]), len(rows)
+    stride = (3 * width + 3) & ~3
+    pixels = b"".join(bytes(v for i in row for v in table[i][::-1]).ljust(stride, b"\0") for row in rows[::-1])
+    header = struct.pack("<2sIHHIIiiHHIIiiII", b"BM", 54 + len(pixels), 0, 0, 54, 40, width, height, 1, 24, 0,
+                         len(pixels), 2835, 2835, 0, 0)
+    open(path, "wb").write(header + pixels)
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
@@ -204,7 +214,14 @@ def check_gif(gif, bmp, picked):
     b = (9 * codes + 7) // 8
     if len(data) != 802 + b + (b + 254) // 255:
         raise Failure("GIF is %d bytes, want %d" % (len(data), 802 + b + (b + 254) // 255))
-    # An independent decoder must see the picture, with the picked colour see-through.
+    check_pixels(gif, table, rows, picked)
+    log("GIF checked: flag 1, index %d, %d bytes, %d x %d decoded" % (want, len(data), width, height))
+
+
+def check_pixels(gif, table, rows, picked):
+    """An independent decoder must see the picture, with the picked colour see-through."""
+    width, height = len(rows[0]), len(rows)
+    n = width * height
     rgba = subprocess.run(["convert", gif, "-depth", "8", "rgba:-"], capture_output=True,
                           check=True, timeout=30).stdout
     if len(rgba) != n * 4:
@@ -218,7 +235,6 @@ def check_gif(gif, bmp, picked):
                 raise Failure("pixel %d,%d should be transparent" % (x, y))
             if colour != picked and seen != (colour, 255):
                 raise Failure("pixel %d,%d decodes as %r, want %r" % (x, y, seen, colour))
-    log("GIF checked: flag 1, index %d, %d bytes, %d x %d decoded" % (want, len(data), width, height))
 
 
 def check_same_picture(small, gif):
@@ -403,6 +419,24 @@ def session(desktop, exe, work, screenshot):
     for (px, py) in ((1, 1), (50, 10), (31, 20), (2, 46), (63, 47)):
         expect_colour(app, px, 23 + py, colours[tim_rows[py][px]], "TIM pixel %d,%d" % (px, py))
     log("TIM picture shown the right way up")
+
+    # A 24-bit copy of the bitmap: the mat picked on screen becomes exactly
+    # the GIF's transparent pixels, and every other pixel keeps its colour.
+    bmp24 = os.path.join(work, "sample24.bmp")
+    write_bmp24(bmp24, table, rows)
+    app.open_file(bmp24)
+    expect_colour(app, 60, 23 + 84, table[rows[84][60]], "24-bit picture pixel 60,84")
+    app.click_client(5, 23 + 60)
+    expect_colour(app, *swatch, MAGENTA, "the swatch")
+    app.menu("s")
+    dialog = app.dialog(SAVE_TITLES)
+    desktop.focus(dialog)
+    desktop.keys("Return")
+    app.dialog_gone(dialog)
+    gif24 = os.path.join(work, "sample24.gif")
+    wait_for("sample24.gif to be complete", lambda: os.path.exists(gif24) and open(gif24, "rb").read()[-1:] == b";")
+    check_pixels(gif24, table, rows, MAGENTA)
+    log("24-bit picture saved with exactly the magenta mat transparent")
 
     # The About box shows the "CBIT" picture from the program's resources.
     about_table, about_rows = read_bmp8(os.path.join(desktop.env["QUOLB_SOURCE_DIR"], "res", "about.bmp"))
