@@ -17,6 +17,7 @@
 #include "res/resource.h"
 #include "tests/support/bmp_builder.h"
 #include "tests/support/temp_file.h"
+#include "tests/support/tim_builder.h"
 
 namespace quolb {
 namespace {
@@ -98,6 +99,20 @@ TEST(MainWindow, PlacesTheBandPicksOnlyInsideAPictureAndTitlesOpens) {
     EXPECT_EQ(clickAndPick(20, 23), well) << "the top row is outside";
     UpdateWindow(window);
     EXPECT_EQ(clickAndPick(39, 52), RGB(200, 55, 100)) << "the swatch shows the picked colour";
+
+    // A 16-bit TIM picture opens through the TIM entry, shows its own colours
+    // and can be saved: red (0x001F) but a blue (0x7C00) bottom-right pixel.
+    std::vector<std::uint8_t> colours(2 * 40 * 30);
+    for (std::size_t i = 0; i < colours.size(); i += 2) colours[i] = 0x1F;
+    colours[colours.size() - 2] = 0;
+    colours[colours.size() - 1] = 0x7C;
+    const test::TempFile tim(".tim", test::timFileOfKind(0x02, 40, 30, colours));
+    loadChosenPicture(window, tim.path(), FileType::tim);
+    UpdateWindow(window);
+    EXPECT_EQ(clickAndPick(20, 30), RGB(255, 0, 0));
+    EXPECT_EQ(clickAndPick(39, 52), RGB(0, 0, 255));
+    command(IDM_SAVE);
+    EXPECT_EQ(dialogsStopped, 2) << "save of a TIM picture asks for a name";
 
     // 表示.bmp: the second byte of 表 is 0x5C, a backslash only where the
     // system's code page has no double-byte characters.

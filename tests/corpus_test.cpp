@@ -41,6 +41,7 @@ std::vector<fs::path> filesIn(const fs::path& folder, const std::string& extensi
     return files;
 }
 
+#ifdef QUOLB_HAVE_GIFLIB
 Bytes readBytes(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -97,7 +98,6 @@ TimPixels decodeIndependently(const Bytes& file) {
     return out;
 }
 
-#ifdef QUOLB_HAVE_GIFLIB
 // Every real TIM file converts; its GIF shows every pixel in the colour the
 // format gives it (for direct colour: lossless while there are at most 256),
 // and with zeroTransparent exactly the pixels stored as 0x0000 are
