@@ -29,7 +29,7 @@ INT_PTR CALLBACK aboutDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARA
     case WM_PAINT: paintAbout(dialog); return FALSE;
     case WM_CLOSE: EndDialog(dialog, 0); return TRUE;
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK) {
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {  // OK, Enter or Escape
             EndDialog(dialog, 0);
             return TRUE;
         }

@@ -1,8 +1,10 @@
-// The Open and Save dialogs, in their ANSI forms. Paths are code-page-932
-// byte strings of at most 255 bytes.
+// The Open and Save dialogs, in their wide forms, so that files of any name
+// are chosen; paths come and go as UTF-8, up to the system's limit.
 #pragma once
 
 #include <windows.h>
+
+#include <string>
 
 #include "gif/writer.h"
 #include "image/picture.h"
@@ -20,14 +22,19 @@ void makeFilterList(char* text);
 // entry lets the chosen name decide.
 FileType fileTypeFromFilterIndex(DWORD filterIndex, const char* path);
 
-// Runs the open dialog, starting from the picture's current path. Returns 1
-// with picture.path and picture.fileType set when a file of a known type was
-// chosen; 0 otherwise (fileType is then none).
-int chooseOpenFile(Picture& picture, HWND owner);
+// Runs the open dialog, starting from `start` on the entry `filterIndex`
+// (1-based), which gets the entry chosen. Returns 1
+// with picture.path and picture.fileType set when a file was chosen (the type
+// none when the last entry was chosen and the name tells nothing: the bytes
+// then decide); 0 otherwise (fileType is then none).
+int chooseOpenFile(Picture& picture, const std::string& start, DWORD& filterIndex, HWND owner);
 
-// Runs the save dialog, proposing the picture's path without its extension.
-// Returns 1 with the confirmed name in `path` and, from the chosen type, how
-// to write it in `options`; 0 otherwise.
-int chooseSaveFile(const Picture& picture, char (&path)[pathBufferSize], HWND owner, GifOptions& options);
+// Runs the save dialog, proposing `proposal`. Returns 1 with the confirmed
+// name in `path` and, from the chosen type, how to write it in `options`; 0
+// otherwise.
+int chooseSaveFile(const std::string& proposal, std::string& path, HWND owner, GifOptions& options);
+
+// A wide string of the system's as UTF-8.
+std::string utf8FromWide(const wchar_t* text);
 
 }  // namespace quolb

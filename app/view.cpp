@@ -1,6 +1,7 @@
 #include "app/view.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstddef>
 #include <cstdint>
 
@@ -27,7 +28,9 @@ HPALETTE createPicturePalette(const Picture& picture) {
     return CreatePalette(reinterpret_cast<const LOGPALETTE*>(&description));
 }
 
-void paintPicture(HDC dc, const Picture& picture, HPALETTE palette) {
+void paintPicture(HDC dc, const Picture& picture, HPALETTE palette, ScrollOffset scroll) {
+    const int saved = SaveDC(dc);
+    IntersectClipRect(dc, 0, pictureTop, INT_MAX / 2, INT_MAX / 2);
     if (palette) {
         SelectPalette(dc, palette, FALSE);
         RealizePalette(dc);
@@ -35,18 +38,24 @@ void paintPicture(HDC dc, const Picture& picture, HPALETTE palette) {
     // Every loader leaves the block in the one form GDI reads as it stands:
     // a 40-byte header, colorCount table entries, plain bottom-up rows.
     const DibHeader header = pictureHeader(picture);
-    SetDIBitsToDevice(dc, 0, pictureTop, static_cast<DWORD>(header.biWidth), static_cast<DWORD>(header.biHeight), 0,
-                      0, 0, static_cast<UINT>(header.biHeight), pixelRows(picture).data(),
-                      reinterpret_cast<const BITMAPINFO*>(picture.dib.data()), DIB_RGB_COLORS);
+    SetDIBitsToDevice(dc, -scroll.x, pictureTop - scroll.y, static_cast<DWORD>(header.biWidth),
+                      static_cast<DWORD>(header.biHeight), 0, 0, 0, static_cast<UINT>(header.biHeight),
+                      pixelRows(picture).data(), reinterpret_cast<const BITMAPINFO*>(picture.dib.data()),
+                      DIB_RGB_COLORS);
+    RestoreDC(dc, saved);
 }
 
-void drawToolBand(HDC dc, int bandExtent) {
+void drawToolBand(HDC dc, int bandExtent, TransparentColour colour) {
     RECT well;
     RECT band;
     SetRect(&well, wellFrameRect.left, wellFrameRect.top, wellFrameRect.right, wellFrameRect.bottom);
     SetRect(&band, bandLeft, 0, bandExtent + bandRightBeyondExtent, toolBandHeight);
     DrawEdge(dc, &band, BDR_SUNKENINNER, BF_MIDDLE);
     DrawFrameControl(dc, &well, DFC_BUTTON, DFCS_BUTTONCHECK);
+    const RECT swatch{swatchLeft, swatchTop, swatchLeft + swatchSize, swatchTop + swatchSize};
+    HBRUSH brush = CreateSolidBrush(RGB(colour.red, colour.green, colour.blue));
+    FillRect(dc, &swatch, brush);
+    DeleteObject(brush);
 }
 
 namespace {
@@ -62,31 +71,34 @@ ClientPoint pointOf(LPARAM lParam) {
     return {static_cast<int>(bits & 0xFFFF), static_cast<int>(bits >> 16)};
 }
 
-void showDropperIfInside(HCURSOR dropper, LPARAM lParam, const Picture& picture) {
-    if (isInPickArea(lParam, picture)) SetCursor(dropper);
+void showDropperIfInside(HCURSOR dropper, LPARAM lParam, const Picture& picture, ScrollOffset scroll) {
+    if (isInPickArea(lParam, picture, scroll)) SetCursor(dropper);
 }
 
 }  // namespace
 
-bool isInPickArea(LPARAM lParam, const Picture& picture) {
+bool isInPickArea(LPARAM lParam, const Picture& picture, ScrollOffset scroll) {
     if (picture.dib.size() < dibHeaderSize) return false;
     const DibHeader header = pictureHeader(picture);
     const ClientPoint point = pointOf(lParam);
-    return point.x > 0 && point.x < header.biWidth && point.y > pictureTop && point.y < header.biHeight + pictureTop;
+    if (point.y < pictureTop) return false;  // the band hides what is scrolled under it
+    const int x = point.x + scroll.x;
+    const int y = point.y - pictureTop + scroll.y;
+    return x >= 0 && x < header.biWidth && y >= 0 && y < header.biHeight;
 }
 
-void pickerMouseMove(HWND, HCURSOR dropper, LPARAM lParam, const Picture& picture) {
-    showDropperIfInside(dropper, lParam, picture);
+void pickerMouseMove(HWND, HCURSOR dropper, LPARAM lParam, const Picture& picture, ScrollOffset scroll) {
+    showDropperIfInside(dropper, lParam, picture, scroll);
 }
 
-void pickerButtonUp(HWND, HCURSOR dropper, LPARAM lParam, const Picture& picture) {
-    showDropperIfInside(dropper, lParam, picture);
+void pickerButtonUp(HWND, HCURSOR dropper, LPARAM lParam, const Picture& picture, ScrollOffset scroll) {
+    showDropperIfInside(dropper, lParam, picture, scroll);
 }
 
-void pickerButtonDown(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture,
+void pickerButtonDown(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture, ScrollOffset scroll,
                       TransparentColour& picked) {
     HDC dc = GetDC(window);
-    if (isInPickArea(lParam, picture)) {
+    if (isInPickArea(lParam, picture, scroll)) {
         const ClientPoint point = pointOf(lParam);
         // The colour on screen, as the user sees it, not the picture's index.
         const COLORREF colour = GetPixel(dc, point.x, point.y);

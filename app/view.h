@@ -23,19 +23,29 @@ inline constexpr int swatchSize = 19;
 // it has none), or null when it cannot be made.
 HPALETTE createPicturePalette(const Picture& picture);
 
-// Both draw on the context of the window's one BeginPaint.
-void paintPicture(HDC dc, const Picture& picture, HPALETTE palette);
-void drawToolBand(HDC dc, int bandExtent);
+// How far the picture is scrolled: the picture pixel at the view's top-left
+// corner, client (0, 23).
+struct ScrollOffset {
+    int x = 0;
+    int y = 0;
+};
 
-// x > 0, x < width, y > 23, y < height + 23, with x and y the unsigned low and
-// high words of lParam. False when the picture holds no DIB.
-bool isInPickArea(LPARAM lParam, const Picture& picture);
+// Both draw on the context of the window's one BeginPaint. The picture is
+// clipped to the area below the tool band.
+void paintPicture(HDC dc, const Picture& picture, HPALETTE palette, ScrollOffset scroll);
+// The well always shows the colour in effect: black until the first pick.
+void drawToolBand(HDC dc, int bandExtent, TransparentColour colour);
 
-void pickerMouseMove(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture);
-void pickerButtonUp(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture);
+// Whether the client point in lParam (the unsigned low and high words) lies
+// below the band on a pixel of the picture as scrolled. False when the
+// picture holds no DIB.
+bool isInPickArea(LPARAM lParam, const Picture& picture, ScrollOffset scroll);
+
+void pickerMouseMove(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture, ScrollOffset scroll);
+void pickerButtonUp(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture, ScrollOffset scroll);
 // Inside the pick area: stores the colour shown there and fills the swatch
 // with it. Outside: repaints the window, which empties the well.
-void pickerButtonDown(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture,
+void pickerButtonDown(HWND window, HCURSOR dropper, LPARAM lParam, const Picture& picture, ScrollOffset scroll,
                       TransparentColour& picked);
 
 // Flips the check box and transparentGif together, then repaints.

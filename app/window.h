@@ -21,7 +21,13 @@ HWND createMainWindow(HINSTANCE instance, int x, int y, int showCommand);
 LRESULT CALLBACK mainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 
 // What Open does once the dialog has chosen a file: replace the picture with
-// the one at `path`, read as `fileType`, set the title, repaint.
+// the one at `path`, read as `fileType` or, when that loader refuses a file
+// whose first bytes say what it is, as that; set the title, repaint. A
+// failure is said in a message box.
 void loadChosenPicture(HWND window, const std::string& path, FileType fileType);
+
+// What a dropped file or one named on the command line opens as: the type its
+// name tells, else the one its bytes tell.
+void openFileByName(HWND window, const std::string& path);
 
 }  // namespace quolb

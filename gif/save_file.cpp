@@ -14,7 +14,7 @@
 // The C runtime's rename refuses an existing target on Windows, so the
 // replacing rename comes from the system; declared here to keep the
 // platform's large header out of the core.
-extern "C" __declspec(dllimport) int __stdcall MoveFileExA(const char* existing, const char* replacement,
+extern "C" __declspec(dllimport) int __stdcall MoveFileExW(const wchar_t* existing, const wchar_t* replacement,
                                                             unsigned long flags);
 #else
 #include <unistd.h>
@@ -29,7 +29,7 @@ std::atomic<unsigned> tempCounter{0};
 FilePtr openNewFile(const std::string& path, [[maybe_unused]] const std::string& target) {
 #ifdef _WIN32
     int fd = -1;
-    if (_sopen_s(&fd, path.c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYNO,
+    if (_wsopen_s(&fd, widePath(path.c_str()).c_str(), _O_CREAT | _O_EXCL | _O_WRONLY | _O_BINARY, _SH_DENYNO,
                  _S_IREAD | _S_IWRITE) != 0)
         return nullptr;
     std::FILE* file = _fdopen(fd, "wb");
@@ -58,7 +58,7 @@ unsigned processId() {
 bool isSpecialFile(const std::string& target) {
 #ifdef _WIN32
     struct _stat64 status {};
-    return _stat64(target.c_str(), &status) == 0 && (status.st_mode & _S_IFMT) != _S_IFREG;
+    return _wstat64(widePath(target.c_str()).c_str(), &status) == 0 && (status.st_mode & _S_IFMT) != _S_IFREG;
 #else
     struct stat status {};
     return ::stat(target.c_str(), &status) == 0 && !S_ISREG(status.st_mode);
@@ -83,7 +83,8 @@ bool replaceFile(const std::string& from, const std::string& to) {
 #ifdef _WIN32
     constexpr unsigned long replaceExisting = 0x1;  // MOVEFILE_REPLACE_EXISTING
     constexpr unsigned long writeThrough = 0x8;     // MOVEFILE_WRITE_THROUGH
-    return MoveFileExA(from.c_str(), to.c_str(), replaceExisting | writeThrough) != 0;
+    return MoveFileExW(widePath(from.c_str()).c_str(), widePath(to.c_str()).c_str(),
+                       replaceExisting | writeThrough) != 0;
 #else
     return std::rename(from.c_str(), to.c_str()) == 0;
 #endif

@@ -1,6 +1,6 @@
 // Saving without destroying what was there: the new content goes to a fresh
 // file beside the target and replaces the target only once it is complete.
-// Paths are narrow strings in the system's code page, as fopen takes them.
+// Paths are narrow strings read as openFile reads them (UTF-8).
 #pragma once
 
 #include <string>

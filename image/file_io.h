@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 namespace quolb {
 
@@ -13,8 +14,14 @@ struct FileCloser {
 };
 using FilePtr = std::unique_ptr<std::FILE, FileCloser>;
 
-// Opens with the system's narrow-path convention (the ANSI code page on Windows).
+// Opens a path given as UTF-8, so that a name of any characters opens. On
+// Windows a path that is not valid UTF-8 is taken in the ANSI code page.
 FilePtr openFile(const char* path, const char* mode);
+
+#ifdef _WIN32
+// The path as the system's wide calls take it, by the rule openFile reads it.
+std::wstring widePath(const char* path);
+#endif
 
 bool seekTo(std::FILE* file, std::int64_t offset);
 // The stream's length in bytes, leaving it positioned at the start; -1 on failure.

@@ -24,6 +24,8 @@ struct PathConvention {
 
 // Windows paths in code page 932.
 inline constexpr PathConvention cp932Paths{"\\/:", isCp932LeadByte};
+// Windows paths in UTF-8, as the desktop tool keeps them.
+inline constexpr PathConvention utf8WindowsPaths{"\\/:", noLeadBytes};
 
 // The convention of the system this runs on: on Windows '\\', '/' and a
 // drive's ':' with the lead bytes of the system's ANSI code page (the one

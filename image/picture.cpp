@@ -1,5 +1,8 @@
 #include "image/picture.h"
 
+#include <algorithm>
+#include <array>
+#include <string_view>
 #include <utility>
 
 #include "image/archive.h"
@@ -108,6 +111,53 @@ std::vector<PaletteEntry> pictureColours(const Picture& picture) {
     return colours;
 }
 
+bool pictureHasColour(const Picture& picture, PaletteEntry colour) {
+    const DibHeader header = pictureHeader(picture);
+    const unsigned bits = header.biBitCount;
+    if (picture.width <= 0 || picture.height <= 0 || picture.imageSize <= 0) return false;
+    const std::size_t stride = static_cast<std::size_t>(picture.imageSize / picture.height);
+    const std::span<const std::uint8_t> rows = pixelRows(picture);
+    const auto same = [colour](std::uint8_t red, std::uint8_t green, std::uint8_t blue) {
+        return red == colour.red && green == colour.green && blue == colour.blue;
+    };
+    const auto width = static_cast<std::size_t>(picture.width);
+    // Indexed pixels: the table entries of that colour, then any pixel of one.
+    std::array<bool, 256> wanted{};
+    bool anyWanted = false;
+    if (bits <= 8) {
+        const std::vector<PaletteEntry> colours = pictureColours(picture);
+        for (std::size_t i = 0; i < colours.size() && i < wanted.size(); ++i) {
+            wanted[i] = same(colours[i].red, colours[i].green, colours[i].blue);
+            anyWanted = anyWanted || wanted[i];
+        }
+        if (!anyWanted) return false;
+    }
+    for (std::size_t y = 0; y < static_cast<std::size_t>(picture.height); ++y) {
+        const std::uint8_t* row = rows.data() + y * stride;
+        for (std::size_t x = 0; x < width; ++x) {
+            bool found = false;
+            switch (bits) {
+            case 1: found = wanted[(row[x / 8] >> (7 - x % 8)) & 1]; break;
+            case 4: found = wanted[(row[x / 2] >> (x % 2 ? 0 : 4)) & 15]; break;
+            case 8: found = wanted[row[x]]; break;
+            case 16: {
+                // Screens widen 5-bit channels in more than one way: the top
+                // five bits decide.
+                const unsigned value = unsigned{row[2 * x]} | unsigned{row[2 * x + 1]} << 8;
+                found = (value >> 10 & 31) == colour.red >> 3u && (value >> 5 & 31) == colour.green >> 3u &&
+                        (value & 31) == colour.blue >> 3u;
+                break;
+            }
+            case 24: found = same(row[3 * x + 2], row[3 * x + 1], row[3 * x]); break;
+            case 32: found = same(row[4 * x + 2], row[4 * x + 1], row[4 * x]); break;
+            default: return false;
+            }
+            if (found) return true;
+        }
+    }
+    return false;
+}
+
 void buildPalette(Picture& picture) { picture.palette = pictureColours(picture); }
 
 void releasePicture(Picture& picture) {
@@ -123,7 +173,43 @@ int fail(std::string* why, std::string reason) {
     return 0;
 }
 
-int loadPicture(Picture& picture, std::string* why) {
+FileType fileTypeFromBytes(std::span<const std::uint8_t> head) {
+    const auto startsWith = [head](std::string_view mark) {
+        const auto same = [](char a, std::uint8_t b) { return static_cast<std::uint8_t>(a) == b; };
+        return head.size() >= mark.size() && std::equal(mark.begin(), mark.end(), head.begin(), same);
+    };
+    if (startsWith("BM")) return FileType::bitmap;
+    if (startsWith(std::string_view("\x10\0\0\0", 4))) return FileType::tim;
+    if (startsWith("TIM") || startsWith("LZSS-bu2")) return FileType::container;
+    return FileType::none;
+}
+
+namespace {
+
+// The type the stream's first bytes say; the stream is left anywhere.
+FileType fileTypeOfContent(std::FILE* file) {
+    std::uint8_t head[fileTypeMarkSize] = {};
+    if (!seekTo(file, 0)) return FileType::none;
+    const std::size_t got = std::fread(head, 1, sizeof head, file);
+    return fileTypeFromBytes(std::span(head, got));
+}
+
+// A loader's refusal, told apart: the size and memory cases by their reason
+// (every loader words them alike), the rest by whether the first bytes were
+// of the type the file was read as. An archive is a row of containers and
+// may begin with one.
+LoadFailure failureOf(const std::string& reason, FileType chosen, FileType content) {
+    const auto says = [&reason](std::string_view words) { return reason.find(words) != std::string::npos; };
+    if (says("not enough memory")) return LoadFailure::noMemory;
+    if (says("too large") || says("larger than") || says("more than the limit")) return LoadFailure::tooLarge;
+    const bool sameType = content != FileType::none &&
+                          (content == chosen || (chosen == FileType::archive && content == FileType::container));
+    return sameType ? LoadFailure::damaged : LoadFailure::notThisType;
+}
+
+int loadOnce(Picture& picture, std::string* why, LoadFailure& failure, FileType& content) {
+    failure = LoadFailure::cannotOpen;
+    content = FileType::none;
     const FilePtr file = openFile(picture.path.c_str(), "rb");
     if (!file) return fail(why, "cannot open the file");
     const std::int64_t length = measureFile(file.get());
@@ -139,19 +225,45 @@ int loadPicture(Picture& picture, std::string* why) {
         picture.archiveOffset = 0;
     }
 
+    if (length < 0) return fail(why, "cannot measure the file");
+    std::string reason;
     int result = 0;
-    if (length < 0) {
-        result = fail(why, "cannot measure the file");
-    } else {
-        switch (picture.fileType) {
-        case FileType::bitmap: result = loadBitmap(picture, file.get(), length, why); break;
-        case FileType::tim: result = loadTimFile(picture, file.get(), length, why); break;
-        case FileType::container: result = loadContainer(picture, file.get(), length, nullptr, why); break;
-        case FileType::archive: result = loadArchiveItem(picture, file.get(), length, why); break;
-        default: result = fail(why, "unknown file type"); break;
-        }
+    switch (picture.fileType) {
+    case FileType::bitmap: result = loadBitmap(picture, file.get(), length, &reason); break;
+    case FileType::tim: result = loadTimFile(picture, file.get(), length, &reason); break;
+    case FileType::container: result = loadContainer(picture, file.get(), length, nullptr, &reason); break;
+    case FileType::archive: result = loadArchiveItem(picture, file.get(), length, &reason); break;
+    default: result = fail(&reason, "unknown file type"); break;
     }
-    if (!result) releasePicture(picture);
+    if (result) {
+        failure = LoadFailure::none;
+        return 1;
+    }
+    releasePicture(picture);
+    content = fileTypeOfContent(file.get());
+    failure = failureOf(reason, picture.fileType, content);
+    return fail(why, std::move(reason));
+}
+
+}  // namespace
+
+int loadPicture(Picture& picture, std::string* why, LoadFailure* failure) {
+    LoadFailure kind = LoadFailure::none;
+    FileType content = FileType::none;
+    const int result = loadOnce(picture, why, kind, content);
+    if (failure) *failure = kind;
+    return result;
+}
+
+int loadPictureAsItIs(Picture& picture, std::string* why, LoadFailure* failure) {
+    LoadFailure kind = LoadFailure::none;
+    FileType content = FileType::none;
+    int result = loadOnce(picture, why, kind, content);
+    if (!result && kind == LoadFailure::notThisType && content != FileType::none) {
+        picture.fileType = content;
+        result = loadOnce(picture, why, kind, content);
+    }
+    if (failure) *failure = kind;
     return result;
 }
 

@@ -144,6 +144,10 @@ int allocateDib(Picture& picture, std::int32_t width, std::int32_t height,
 // every loader keeps and the GIF's colour table come from here.
 std::vector<PaletteEntry> pictureColours(const Picture& picture);
 
+// Whether any pixel of the picture is of the colour (red, green and blue;
+// the flags are not compared). Only valid while picture.dib is not empty.
+bool pictureHasColour(const Picture& picture, PaletteEntry colour);
+
 // Sets the picture's palette to its colours.
 void buildPalette(Picture& picture);
 
@@ -151,10 +155,33 @@ void buildPalette(Picture& picture);
 // fields stay.
 void releasePicture(Picture& picture);
 
+// What a file's first bytes say plainly it is: "BM" a bitmap, the TIM
+// identifier (10 00 00 00) a TIM picture, "TIM" or "LZSS-bu2" a compressed
+// container; none otherwise. Archives have no such mark.
+FileType fileTypeFromBytes(std::span<const std::uint8_t> head);
+inline constexpr std::size_t fileTypeMarkSize = 8;  // the bytes fileTypeFromBytes needs at most
+
+// The kinds of failed load a user is told apart.
+enum class LoadFailure : std::int8_t {
+    none,
+    cannotOpen,   // the file cannot be opened or read
+    notThisType,  // its bytes are not of the type it was read as
+    damaged,      // they are, but the data is broken or of a form not read here
+    tooLarge,     // the picture is larger than the limits allow
+    noMemory,     // there is not enough memory for it
+};
+
 // Opens picture.path and loads it by picture.fileType. Returns 1 when a
-// picture was loaded, 0 otherwise; `why` (if given) then says why. A failed
-// load leaves neither dib nor palette.
-int loadPicture(Picture& picture, std::string* why = nullptr);
+// picture was loaded, 0 otherwise; `why` (if given) then says why and
+// `failure` (if given) which kind of failure it was. A failed load leaves
+// neither dib nor palette.
+int loadPicture(Picture& picture, std::string* why = nullptr, LoadFailure* failure = nullptr);
+
+// As loadPicture, but when the type's loader refuses a file whose first
+// bytes say plainly it is of another type, loads it as that type instead
+// (picture.fileType then says which). A file of type none is read by its
+// bytes alone.
+int loadPictureAsItIs(Picture& picture, std::string* why = nullptr, LoadFailure* failure = nullptr);
 
 // Stores `reason` in `why` (when given) and returns 0, so a loader can write
 // `return fail(why, "...")`.

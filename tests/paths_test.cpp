@@ -55,6 +55,13 @@ TEST(Texts, AreTheCodePage932FormsOfTheReadableTexts) {
              {texts::colourLabelText, "透過色"},
              {texts::openFilter, "ﾋﾞｯﾄﾏｯﾌﾟ|*.bmp|TIM画像|*.tim|圧縮TIM|*.lzb|ｱｰｶｲﾌﾞ|*pb|全てのﾌｧｲﾙ|*.*|"},
              {texts::saveFilter, "GIFﾌｧｲﾙ|*.gif|LZW圧縮GIF|*.gif|"},
+             {texts::cannotOpenText, "ファイルを開けません。"},
+             {texts::notThisTypeText, "選んだ種類の画像ではありません。"},
+             {texts::damagedText, "画像のデータが壊れています。"},
+             {texts::tooLargeText, "画像が大きすぎます。"},
+             {texts::noMemoryText, "メモリが足りません。"},
+             {texts::cannotWriteText, "GIFファイルを書き込めません。"},
+             {texts::colourAbsentText, "透過色がこの画像にないため、透過なしで保存しました。"},
          }) {
         std::string converted(2 * readable.size(), '\0');
         char *from = readable.data(), *to = converted.data();

@@ -3,7 +3,7 @@
 presses and mouse clicks on an X server of its own, and checks what the
 user would see and the file the program writes.
 
-    run_e2e.py QuolbGif.exe SOURCE_DIR [--screenshot docs/screenshot.png]
+    run_e2e.py QuolbGif.exe SOURCE_DIR --box-reader e2e_box_text.exe [--screenshot docs/screenshot.png]
 
 Needs Xvfb, xdotool, ImageMagick (import, convert) and Wine. The program
 runs in a Wine virtual desktop (so the window gets its frame and menu drawn)
@@ -92,7 +92,10 @@ class Desktop:
         self.run("xdotool", "type", "--delay", "25", text)
 
     def click(self, x, y):
-        self.run("xdotool", "mousemove", "--sync", str(x), str(y))
+        # --sync waits for the pointer to move, which it never does when it
+        # is there already.
+        if "x:%d y:%d " % (x, y) not in self.run("xdotool", "getmouselocation"):
+            self.run("xdotool", "mousemove", "--sync", str(x), str(y))
         self.run("xdotool", "click", "1")
 
     def grab(self):
@@ -194,19 +197,42 @@ def write_bmp24(path, table, rows):
     open(path, "wb").write(header + pixels)
 
 
+def write_bmp8(path, table, rows):
+    """An uncompressed 8-bit bitmap of top-down rows."""
+    width, height = len(rows[0]), len(rows)
+    stride = (width + 3) & ~3
+    pixels = b"".join(bytes(row) + bytes(stride - width) for row in reversed(rows))
+    palette = b"".join(bytes((b, g, r, 0)) for (r, g, b) in table)
+    header = struct.pack("<IiiHHIIiiII", 40, width, height, 1, 8, 0, len(pixels), 0, 0, 256, 0)
+    offset = 14 + len(header) + len(palette)
+    with open(path, "wb") as out:
+        out.write(b"BM" + struct.pack("<IHHI", offset + len(pixels), 0, 0, offset) + header + palette + pixels)
+
+
+def make_large_bmp(sample, path, corner_index, corner_colour):
+    """The sample tiled into 1000 x 800 pixels, its bottom-right pixel of a
+    colour found nowhere else: a picture larger than the window."""
+    table, rows = read_bmp8(sample)
+    table[corner_index] = corner_colour
+    width, height = 1000, 800
+    tiled = [bytearray(rows[y % len(rows)][x % len(rows[0])] for x in range(width)) for y in range(height)]
+    tiled[-1][-1] = corner_index
+    write_bmp8(path, table, tiled)
+
+
 def windows_path(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def check_gif(gif, bmp, picked):
+def check_gif(gif, bmp, picked, flag=1):
     table, rows = read_bmp8(bmp)
     width, height = len(rows[0]), len(rows)
     data = open(gif, "rb").read()
     if data[:6] != b"GIF89a":
         raise Failure("saved file is not a GIF89a file")
     want = table.index(picked)
-    if data[784] != 1:
-        raise Failure("transparent flag at byte 784 is %d, want 1" % data[784])
+    if data[784] != flag:
+        raise Failure("transparent flag at byte 784 is %d, want %d" % (data[784], flag))
     if data[787] != want:
         raise Failure("transparent index at byte 787 is %d, want %d" % (data[787], want))
     n = width * height
@@ -214,11 +240,11 @@ def check_gif(gif, bmp, picked):
     b = (9 * codes + 7) // 8
     if len(data) != 802 + b + (b + 254) // 255:
         raise Failure("GIF is %d bytes, want %d" % (len(data), 802 + b + (b + 254) // 255))
-    check_pixels(gif, table, rows, picked)
-    log("GIF checked: flag 1, index %d, %d bytes, %d x %d decoded" % (want, len(data), width, height))
+    check_pixels(gif, table, rows, picked, flag)
+    log("GIF checked: flag %d, index %d, %d bytes, %d x %d decoded" % (flag, want, len(data), width, height))
 
 
-def check_pixels(gif, table, rows, picked):
+def check_pixels(gif, table, rows, picked, flag=1):
     """An independent decoder must see the picture, with the picked colour see-through."""
     width, height = len(rows[0]), len(rows)
     n = width * height
@@ -231,9 +257,9 @@ def check_pixels(gif, table, rows, picked):
             i = (y * width + x) * 4
             colour = table[rows[y][x]]
             seen = tuple(rgba[i:i + 3]), rgba[i + 3]
-            if colour == picked and seen[1] != 0:
+            if colour == picked and flag and seen[1] != 0:
                 raise Failure("pixel %d,%d should be transparent" % (x, y))
-            if colour != picked and seen != (colour, 255):
+            if (colour != picked or not flag) and seen != (colour, 255):
                 raise Failure("pixel %d,%d decodes as %r, want %r" % (x, y, seen, colour))
 
 
@@ -302,9 +328,30 @@ class App:
         self.desktop.keys("alt+n", "End", "shift+Home", "BackSpace")
         self.desktop.type(path)
 
-    def open_file(self, path, filter_steps=0):
+    def wait_title(self, name):
+        want = "[%s]" % name
+        title = wait_for("the title to name " + want, lambda: self.title() if want in self.title() else None)
+        if not title.startswith("Quolb～GIF   ["):
+            raise Failure("title reads %r" % title)
+        return title
+
+    def message_box(self):
+        """The text of the message box on screen, read back from the box by
+        the box reader, after which Enter closes it."""
+        box = self.dialog(("Quolb～GIF",))
+        result = subprocess.run([self.desktop.env["QUOLB_WINE_RUN"], self.desktop.env["QUOLB_BOX_READER"]],
+                                env=self.desktop.env, capture_output=True, timeout=60)
+        if result.returncode != 0:
+            raise Failure("the box reader found no box")
+        self.desktop.focus(box)
+        self.desktop.keys("Return")
+        self.dialog_gone(box)
+        return result.stdout.decode("utf-8", errors="replace")
+
+    def open_file(self, path, filter_steps=0, keys=("alt+f", "o"), box=False, shown_as=None):
         before = self.title()
-        self.menu("o")
+        self.desktop.focus(self.window)
+        self.desktop.keys(*keys)
         dialog = self.dialog(OPEN_TITLES)
         if filter_steps:
             self.desktop.focus(dialog)
@@ -312,12 +359,23 @@ class App:
         self.type_file_name(dialog, windows_path(path))
         self.desktop.keys("Return")
         self.dialog_gone(dialog)
-        want = "[%s]" % os.path.basename(path)
-        title = wait_for("the title to name " + want,
-                         lambda: self.title() if want in self.title() else None)
-        if not title.startswith("Quolb～GIF   ["):
-            raise Failure("title reads %r" % title)
+        text = self.message_box() if box else None
+        title = self.wait_title(shown_as or os.path.basename(path))
         log("opened %s; title %r (was %r)" % (os.path.basename(path), title, before))
+        return text
+
+    def save_file(self, keys=("alt+f", "s"), confirm=("Return",)):
+        """Saves under the proposed name; confirm answers the dialog (and an
+        overwrite question)."""
+        self.desktop.focus(self.window)
+        self.desktop.keys(*keys)
+        dialog = self.dialog(SAVE_TITLES)
+        self.desktop.focus(dialog)
+        self.desktop.keys("Return")
+        for key in confirm[1:]:
+            time.sleep(0.5)
+            self.desktop.keys(key)
+        self.dialog_gone(dialog)
 
 
 def first(items):
@@ -330,37 +388,91 @@ def expect_colour(app, cx, cy, colour, what):
     return seen
 
 
+def expect_box(text, sentence, name, reason=None):
+    """A box: the sentence, then the file's name and the reason (if any) on
+    a line of their own."""
+    lines = [line.strip() for line in text.splitlines() if line.strip()]
+    want = [sentence, name if reason is None else "%s: %s" % (name, reason)]
+    if lines[:1] != want[:1] or (reason is not None and not lines[1].startswith(want[1])) or \
+            (reason is None and lines[1:] != want[1:]):
+        raise Failure("the box reads %r, want %r" % (text, want))
+    log("box: %s %s: ..." % (sentence, name))
+
+
+def scroll_to_bottom_right(app, corner):
+    """Clicks the two scroll bars' troughs, near their far ends, until the
+    picture's bottom-right pixel shows: only at the end of both bars."""
+    x, y, w, h = app.frame()
+    border = app.origin[0] - x
+    right, bottom = x + w - border, y + h - border  # the client area's far edges, bars included
+    for _ in range(12):
+        found = app.desktop.grab().find(corner, (app.origin[0], app.origin[1] + 23, w, h))
+        if found:
+            return found
+        app.desktop.click(right - 8, bottom - 40)
+        app.desktop.click(right - 40, bottom - 8)
+        time.sleep(0.3)
+    raise Failure("the picture's bottom-right corner never came into view")
+
+
 def session(desktop, exe, work, screenshot):
     bmp = os.path.join(work, "sample.bmp")
-    tim = os.path.join(work, "sample.tim")
+    tim = os.path.join(work, "face.tim")
     gif = os.path.join(work, "sample.gif")
+    large = os.path.join(work, "large.bmp")
     table, rows = read_bmp8(bmp)
+    corner = (12, 34, 56)
+    make_large_bmp(bmp, large, 17, corner)
 
-    process = subprocess.Popen([desktop.env["QUOLB_WINE_RUN"], exe], cwd=work, env=desktop.env,
+    # A file named on the command line opens at start.
+    process = subprocess.Popen([desktop.env["QUOLB_WINE_RUN"], exe, "large.bmp"], cwd=work, env=desktop.env,
                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     app = App(desktop, process)
     log("main window %d: %r" % (app.window, app.title()))
-    if app.title() != "Quolb～GIF":
-        raise Failure("first title reads %r" % app.title())
+    app.wait_title("large.bmp")
+    app.locate_client(table[rows[0][0]])
 
-    # Open the sample bitmap through the open dialog.
-    app.open_file(bmp)
+    # Scrolled to its bottom-right corner, the picture's last pixel is picked
+    # there: the swatch shows it and the GIF makes its index transparent.
+    app.click_client(10, 11)
+    spot = scroll_to_bottom_right(app, corner)
+    desktop.click(*spot)
+    expect_colour(app, 200, 10, corner, "the swatch")
+    log("scrolled to the bottom-right corner and picked it")
+    if screenshot:
+        desktop.save_png(screenshot, app.frame())
+        log("screenshot written to " + screenshot)
+    app.save_file(keys=("ctrl+s",))
+    large_gif = os.path.join(work, "large.gif")
+    wait_for("large.gif to be complete",
+             lambda: os.path.exists(large_gif) and open(large_gif, "rb").read()[-1:] == b";")
+    check_gif(large_gif, large, corner)
+    # Ctrl+T switches transparent mode off.
+    app.desktop.focus(app.window)
+    app.desktop.keys("ctrl+t")
+
+    # Ctrl+O opens the dialog; the sample bitmap through it.
+    app.open_file(bmp, keys=("ctrl+o",))
     app.locate_client(table[rows[0][0]])
 
     # The picture is shown the right way up in its own colours.
     for (px, py) in ((0, 0), (60, 84), (150, 36), (100, 119), (199, 119)):
         expect_colour(app, px, 23 + py, table[rows[py][px]], "picture pixel %d,%d" % (px, py))
 
-    # Transparent mode off: a click on the picture picks nothing.
+    # Transparent mode off: a click on the picture picks nothing, and the
+    # well still shows the colour picked on the other picture.
     swatch = (200, 10)
-    empty = app.screen_colour(*swatch)
+    expect_colour(app, *swatch, corner, "the well after a new Open")
     app.click_client(53, 23 + 90)
     time.sleep(0.3)  # give a wrongly enabled picker the chance to paint
-    if app.screen_colour(*swatch) != empty:
+    if app.screen_colour(*swatch) != corner:
         raise Failure("the picker reacted while transparent mode was off")
 
-    # Switch transparent mode on with the check box, then pick two colours.
-    app.click_client(10, 11)
+    # Switch transparent mode on from the keyboard (Tab to the check box,
+    # Space), then pick two colours.
+    desktop.focus(app.window)
+    desktop.keys("Tab", "space")
+    log("transparent mode switched on with Tab and Space")
     red = table[rows[90][53]]
     app.click_client(53, 23 + 90)
     expect_colour(app, *swatch, red, "the swatch")
@@ -370,17 +482,9 @@ def session(desktop, exe, work, screenshot):
     expect_colour(app, 192, 2, MAGENTA, "the swatch's top-left")
     expect_colour(app, 210, 20, MAGENTA, "the swatch's bottom-right")
     log("picked magenta from the mat")
-    if screenshot:
-        x, y, w, h = app.frame()
-        desktop.save_png(screenshot, (x, y, w, h))
-        log("screenshot written to " + screenshot)
 
     # Save: the dialog proposes the path without its extension; Enter takes it.
-    app.menu("s")
-    dialog = app.dialog(SAVE_TITLES)
-    desktop.focus(dialog)
-    desktop.keys("Return")
-    app.dialog_gone(dialog)
+    app.save_file()
     wait_for("sample.gif", lambda: os.path.exists(gif) and os.path.getsize(gif) > 800)
     wait_for("sample.gif to be complete", lambda: open(gif, "rb").read()[-1:] == b";")
     check_gif(gif, bmp, MAGENTA)
@@ -413,12 +517,49 @@ def session(desktop, exe, work, screenshot):
         raise Failure("a cancelled dialog touched the files")
     log("both dialogs cancelled; title and files unchanged")
 
-    # Open the TIM picture through the second filter entry.
-    app.open_file(tim, filter_steps=1)
+    # A Save that cannot write says so and leaves the file as it was: a
+    # read-only GIF is not replaced.
+    os.chmod(gif, 0o444)
+    before = open(gif, "rb").read()
+    app.save_file(confirm=("Return", "alt+y"))
+    expect_box(app.message_box(), "GIFファイルを書き込めません。", "sample.gif", "the file is read-only")
+    if open(gif, "rb").read() != before or sorted(os.listdir(work)) != listing:
+        raise Failure("a failed save touched the files")
+    os.chmod(gif, 0o644)
+
+    # A failed Open says why and shows no picture.
+    broken = os.path.join(work, "broken.bmp")
+    with open(broken, "wb") as out:
+        out.write(open(bmp, "rb").read()[:100])
+    text = app.open_file(broken, box=True)
+    expect_box(text, "画像のデータが壊れています。", "broken.bmp", "colour table runs past the end of the file")
+    expect_colour(app, 20, 40, (128, 128, 128), "the empty view")
+
+    # A name outside code page 932: café.bmp, not cafe.bmp beside it, opens,
+    # titled with a stand-in for the é.
+    cafe = os.path.join(work, "café.bmp")
+    shutil.copy(bmp, cafe)
+    with open(os.path.join(work, "cafe.bmp"), "wb") as out:
+        out.write(b"not a picture")
+    app.open_file(cafe, shown_as="caf?.bmp")
+    expect_colour(app, 60, 23 + 84, table[rows[84][60]], "café.bmp's pixel 60,84")
+
+    # A TIM picture opened through the first (bitmap) entry is read as what
+    # its bytes say.
+    app.open_file(tim)
     colours, tim_rows = read_tim8(tim)
     for (px, py) in ((1, 1), (50, 10), (31, 20), (2, 46), (63, 47)):
         expect_colour(app, px, 23 + py, colours[tim_rows[py][px]], "TIM pixel %d,%d" % (px, py))
     log("TIM picture shown the right way up")
+
+    # The magenta picked on the bitmap is not in the TIM picture: the GIF is
+    # saved without a transparent colour, and a box says so.
+    app.save_file()
+    expect_box(app.message_box(), "透過色がこの画像にないため、透過なしで保存しました。", "face.gif")
+    face_gif = open(os.path.join(work, "face.gif"), "rb").read()
+    if face_gif[784] != 0:
+        raise Failure("face.gif marks index %d transparent" % face_gif[787])
+    log("face.gif saved without transparency")
 
     # A 24-bit copy of the bitmap: the mat picked on screen becomes exactly
     # the GIF's transparent pixels, and every other pixel keeps its colour.
@@ -453,9 +594,9 @@ def session(desktop, exe, work, screenshot):
             raise Failure("About picture pixel %d,%d is %r, want %r"
                           % (px, py, grab.pixel(found[0] + px, found[1] + py), want))
     desktop.focus(about)
-    desktop.keys("Return")
+    desktop.keys("Escape")
     app.dialog_gone(about)
-    log("About box showed the picture and closed with OK")
+    log("About box showed the picture and closed with Escape")
 
     # Exit through the menu; the process ends with code 0.
     app.menu("e")
@@ -503,6 +644,7 @@ def main():
     parser.add_argument("exe")
     parser.add_argument("source_dir")
     parser.add_argument("--screenshot")
+    parser.add_argument("--box-reader", required=True, help="e2e_box_text.exe")
     args = parser.parse_args()
 
     for tool in ("Xvfb", "xdotool", "xwininfo", "import", "convert", "wine"):
@@ -516,14 +658,15 @@ def main():
                                 os.path.join(os.path.expanduser("~"), ".cache", "quolb-wine-e2e"))
     env["QUOLB_SOURCE_DIR"] = os.path.abspath(args.source_dir)
     env["QUOLB_WINE_RUN"] = os.path.join(env["QUOLB_SOURCE_DIR"], "cmake", "wine-run")
+    env["QUOLB_BOX_READER"] = os.path.abspath(args.box_reader)
     env["WINEDEBUG"] = "-all"
     xvfb, env["DISPLAY"] = start_xvfb(env)
     desktop = Desktop(env)
     work = tempfile.mkdtemp(prefix="quolb-e2e-")
     screenshot = os.path.abspath(args.screenshot) if args.screenshot else None
     try:
-        for name in ("sample.bmp", "sample.tim"):
-            shutil.copy(os.path.join(args.source_dir, "samples", name), work)
+        shutil.copy(os.path.join(args.source_dir, "samples", "sample.bmp"), work)
+        shutil.copy(os.path.join(args.source_dir, "samples", "sample.tim"), os.path.join(work, "face.tim"))
         # A prefix of our own; no server left from a run on another display.
         subprocess.run(["wineserver", "-k"], env=env, capture_output=True)
         if not has_virtual_desktop(env["WINEPREFIX"]):
