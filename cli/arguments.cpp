@@ -56,6 +56,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::st
     CLI::Option* outputDir = app.add_option("--output-dir", arguments.outputDir);
     CLI::Option* type = app.add_option("-t,--type", arguments.type);
     CLI::Option* transparent = app.add_option("--transparent", arguments.transparent);
+    CLI::Option* zeroTransparent = app.add_flag("--zero-transparent", arguments.zeroTransparent);
     CLI::Option* palette = app.add_option("--palette", arguments.palette)->check(CLI::IsMember({"adaptive", "fixed"}));
     CLI::Option* noDither = app.add_flag("--no-dither", arguments.noDither);
     CLI::Option* info = app.add_flag("--info", arguments.info);
@@ -66,6 +67,7 @@ ParseOutcome parseArguments(int argc, char** argv, Arguments& arguments, std::st
     CLI::Option* maxPixels = app.add_option("--max-pixels", arguments.maxPixels);
     CLI::Option* lzw = app.add_flag("--lzw", arguments.lzw);
     all->excludes(item);
+    zeroTransparent->excludes(transparent);
     list->excludes(item)->excludes(all)->excludes(info);
     output->excludes(info)->excludes(list)->excludes(outputDir);
     outputDir->excludes(info)->excludes(list);

@@ -19,6 +19,7 @@ struct Arguments {
     bool hasOutputDir = false;
     bool hasType = false;
     bool hasTransparent = false;
+    bool zeroTransparent = false;  // --zero-transparent
     bool hasItem = false;
     bool info = false;
     bool quiet = false;

@@ -63,7 +63,9 @@ void printInfo(const Job& job, const Picture& picture, const ArchiveItem* item, 
     line += ", \"width\": " + std::to_string(picture.width) + ", \"height\": " + std::to_string(picture.height) +
             ", \"bitCount\": " + std::to_string(header.biBitCount) +
             ", \"colorCount\": " + std::to_string(picture.colorCount) +
-            ", \"imageSize\": " + std::to_string(picture.imageSize) + "}\n";
+            ", \"imageSize\": " + std::to_string(picture.imageSize);
+    if (!picture.note.empty()) line += ", \"note\": " + jsonString(picture.note);
+    line += "}\n";
     std::fputs(line.c_str(), stdout);
 }
 
@@ -122,7 +124,8 @@ void printListLine(int number, const ArchiveItem& item, const ContainerInfo& inf
                        (info.mode < 0 ? std::string("-") : std::to_string(info.mode)) + '\t';
     if (loaded)
         line += std::to_string(picture.width) + 'x' + std::to_string(picture.height) + ' ' +
-                std::to_string(pictureHeader(picture).biBitCount) + "-bit";
+                std::to_string(pictureHeader(picture).biBitCount) + "-bit" +
+                (picture.note.empty() ? std::string() : " (" + picture.note + ")");
     else
         line += "no picture: " + why;
     line += '\n';
@@ -170,6 +173,7 @@ bool runArchive(const Job& job, InputFile& in) {
         picture.path = job.input;
         picture.fileType = FileType::archive;
         picture.maxPixels = job.maxPixels;
+        picture.markZeroPixels = job.gif.zeroTransparent;
         ContainerInfo info;
         std::string why;
         const bool loaded = loadArchiveEntry(picture, in.file.get(), items[i], &info, &why) == 1;
@@ -395,6 +399,7 @@ bool runJob(const Job& job) {
     picture.path = job.input;
     picture.fileType = job.type;
     picture.maxPixels = job.maxPixels;
+    picture.markZeroPixels = job.gif.zeroTransparent;
     if (!loadFromStream(picture, in, &why)) {
         report(job.input, why);
         return false;

@@ -60,6 +60,9 @@ Options:
                         Without it, the pixels of a 32-bit bitmap's alpha
                         channel that are less than half opaque become
                         transparent
+  --zero-transparent    make the pixels a TIM picture stores as colour 0
+                        (drawn as nothing on its console) transparent, and
+                        no others; other pictures keep every pixel
   --palette KIND        the colour table of a picture with more than 8 bits
                         per pixel: adaptive (made for the picture; exact
                         when it has at most 256 colours) or fixed (the same
@@ -71,7 +74,8 @@ Options:
                         that does not shrink is written as without it
   --info                print what was loaded as one JSON object per input
                         (path, fileType, width, height, bitCount, colorCount,
-                        imageSize); write nothing
+                        imageSize, and a note when a colour table is made
+                        up); write nothing
   --max-pixels N        refuse pictures of more than N pixels (default
                         178956970, about 13377 x 13377), checked before
                         anything is allocated; 0: no limit
@@ -262,6 +266,7 @@ int run(const quolb::Arguments& options) {
         job.action = action;
         job.transparent = transparent;
         job.gif.lzw = options.lzw;
+        job.gif.zeroTransparent = options.zeroTransparent;
         job.gif.palette = options.palette == "fixed" ? GifPalette::fixed : GifPalette::adaptive;
         job.gif.dither = !options.noDither;
         job.item = options.item;

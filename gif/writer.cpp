@@ -274,6 +274,125 @@ struct PreparedGif {
     bool lzw = false;
 };
 
+// The picture as 8-bit indices in which exactly the pixels stored as 0x0000
+// share one index, whose table entry gets a colour no other entry has so
+// the writer can find it by colour. `any` stays false when the picture has
+// no such pixels; it is then written as it is.
+int zeroTransparentIndices(const Picture& picture, const PixelLayout& layout, Picture& out,
+                           TransparentColour& marker, bool& any, std::string* why) {
+    any = false;
+    const auto width = static_cast<std::size_t>(picture.width);
+    const auto height = static_cast<std::size_t>(picture.height);
+    const bool indexed = layout.bitCount <= 8 && picture.colorCount > 0;
+    if (indexed ? picture.zeroEntries.none()
+                : layout.bitCount != 24 || picture.zeroPixels.size() != width * height)
+        return 1;
+
+    std::vector<std::uint32_t> colours;  // red << 16 | green << 8 | blue, in table order
+    std::vector<std::uint8_t> indices(width * height);
+    int zero = -1;
+    if (indexed) {
+        const std::vector<PaletteEntry> entries = pictureColours(picture);
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            const PaletteEntry e = entries[i];
+            colours.push_back(std::uint32_t{e.red} << 16 | std::uint32_t{e.green} << 8 | e.blue);
+            if (zero < 0 && picture.zeroEntries[i]) zero = static_cast<int>(i);
+        }
+        std::vector<std::uint8_t> row(width);
+        for (std::size_t y = 0; y < height; ++y) {
+            const std::uint8_t* in = picture.dib.data() + layout.rowsOffset + (height - 1 - y) * layout.stride;
+            if (layout.bitCount == 8) std::copy_n(in, width, row.begin());
+            else rowIndices(in, layout.bitCount, row);
+            for (std::size_t x = 0; x < width; ++x)
+                indices[y * width + x] = picture.zeroEntries[row[x]] ? static_cast<std::uint8_t>(zero) : row[x];
+        }
+    } else {
+        const auto pixelAt = [&](std::size_t i) {
+            const std::uint8_t* in =
+                picture.dib.data() + layout.rowsOffset + (height - 1 - i / width) * layout.stride + 3 * (i % width);
+            return std::uint32_t{in[2]} << 16 | std::uint32_t{in[1]} << 8 | in[0];
+        };
+        // The other pixels' colours, most used first; past 255 of them the
+        // rest take the nearest of those, as the zero index needs a slot.
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> counts;  // colour, pixels; sorted by colour
+        for (std::size_t i = 0; i < indices.size(); ++i) {
+            if (picture.zeroPixels[i]) continue;
+            const std::uint32_t rgb = pixelAt(i);
+            auto at = std::lower_bound(counts.begin(), counts.end(), std::pair{rgb, std::uint32_t{0}});
+            if (at == counts.end() || at->first != rgb) at = counts.insert(at, {rgb, 0});
+            ++at->second;
+        }
+        std::vector<std::pair<std::uint32_t, std::uint32_t>> kept = counts;
+        std::stable_sort(kept.begin(), kept.end(), [](const auto& a, const auto& b) { return a.second > b.second; });
+        kept.resize(std::min<std::size_t>(kept.size(), 255));
+        for (const auto& [rgb, count] : kept) colours.push_back(rgb);
+        std::vector<std::uint8_t> indexOf(counts.size());  // by position in counts
+        for (std::size_t c = 0; c < counts.size(); ++c) {
+            int best = std::numeric_limits<int>::max();
+            for (std::size_t k = 0; k < colours.size() && best != 0; ++k) {
+                const auto channel = [](std::uint32_t v, int shift) { return static_cast<int>(v >> shift & 0xFF); };
+                int distance = 0;
+                for (const int shift : {16, 8, 0}) {
+                    const int d = channel(counts[c].first, shift) - channel(colours[k], shift);
+                    distance += d * d;
+                }
+                if (distance < best) {
+                    best = distance;
+                    indexOf[c] = static_cast<std::uint8_t>(k);
+                }
+            }
+        }
+        for (std::size_t i = 0; i < indices.size(); ++i) {
+            if (picture.zeroPixels[i]) continue;
+            const auto at = std::lower_bound(counts.begin(), counts.end(), std::pair{pixelAt(i), std::uint32_t{0}});
+            indices[i] = indexOf[static_cast<std::size_t>(at - counts.begin())];
+        }
+        zero = static_cast<int>(colours.size());
+        colours.push_back(0);
+        for (std::size_t i = 0; i < indices.size(); ++i)
+            if (picture.zeroPixels[i]) indices[i] = static_cast<std::uint8_t>(zero);
+    }
+    if (zero < 0) return 1;
+    // A colour that no other entry has, so only the zero entry matches it.
+    std::uint32_t unique = 1;
+    while (std::find(colours.begin(), colours.end(), unique) != colours.end()) ++unique;
+    colours[static_cast<std::size_t>(zero)] = unique;
+
+    out.maxPixels = 0;
+    if (!allocateDib(out, picture.width, picture.height, 8, 256, why)) return 0;
+    std::uint8_t* table = out.dib.data() + dibHeaderSize;
+    for (std::size_t i = 0; i < colours.size(); ++i) {
+        table[4 * i] = static_cast<std::uint8_t>(colours[i]);
+        table[4 * i + 1] = static_cast<std::uint8_t>(colours[i] >> 8);
+        table[4 * i + 2] = static_cast<std::uint8_t>(colours[i] >> 16);
+    }
+    const std::size_t stride = static_cast<std::size_t>(dibStride(8, picture.width));
+    for (std::size_t y = 0; y < height; ++y)
+        std::copy_n(indices.begin() + static_cast<std::ptrdiff_t>(y * width), width,
+                    table + 4 * 256 + (height - 1 - y) * stride);
+    marker = {static_cast<std::uint8_t>(unique >> 16), static_cast<std::uint8_t>(unique >> 8),
+              static_cast<std::uint8_t>(unique)};
+    any = true;
+    return 1;
+}
+
+
+// With GifOptions::zeroTransparent, `write` gets the picture as indices in
+// which exactly the pixels stored as 0x0000 take the transparent entry (or
+// the picture as it is, without a transparent colour, when it has none).
+template <typename Write>
+int writeZeroTransparent(const Picture& picture, const PixelLayout& layout, const GifOptions& options,
+                         std::string* why, Write write) {
+    Picture indexed;
+    TransparentColour marker;
+    bool any = false;
+    if (!zeroTransparentIndices(picture, layout, indexed, marker, any, why)) return 0;
+    GifOptions rest = options;
+    rest.zeroTransparent = false;
+    return any ? write(indexed, 1, marker, rest) : write(picture, 0, TransparentColour{}, rest);
+}
+
+
 int prepareGif(const Picture& picture, const PixelLayout& layout, int transparentGif,
                TransparentColour transparentColour, const GifOptions& options, PreparedGif& out, std::string* why) {
     // Pictures with indices keep their own table; deeper ones get a table
@@ -385,6 +504,11 @@ int writeGif(const Picture& picture, const char* path, int transparentGif, Trans
     PixelLayout layout;
     if (!checkPicture(picture, layout, why)) return 0;
     if (!path || !*path) return fail(why, "no file name to save to");
+    if (options.zeroTransparent)
+        return writeZeroTransparent(picture, layout, options, why, [&](const Picture& p, int t, TransparentColour c,
+                                                                       const GifOptions& o) {
+            return writeGif(p, path, t, c, why, o);
+        });
     PreparedGif gif;
     if (!prepareGif(picture, layout, transparentGif, transparentColour, options, gif, why)) return 0;
     // See gif/save_file.h for how the new file takes the old one's place.
@@ -398,6 +522,11 @@ int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif
                      TransparentColour transparentColour, std::string* why, const GifOptions& options) {
     PixelLayout layout;
     if (!checkPicture(picture, layout, why)) return 0;
+    if (options.zeroTransparent)
+        return writeZeroTransparent(picture, layout, options, why, [&](const Picture& p, int t, TransparentColour c,
+                                                                       const GifOptions& o) {
+            return writeGifToStream(p, file, t, c, why, o);
+        });
     PreparedGif gif;
     if (!prepareGif(picture, layout, transparentGif, transparentColour, options, gif, why)) return 0;
     if (!writePrepared(picture, layout, gif, file))

@@ -33,6 +33,10 @@ struct GifOptions {
     // Compressed image data and the smallest colour table that holds the
     // picture's indices; the uncompressed file whenever that is not smaller.
     bool lzw = false;
+    // Pixels the picture stored as colour 0x0000 (see Picture::zeroEntries
+    // and zeroPixels) become the one transparent index, and no other pixel
+    // does; the transparent colour passed along is then not used.
+    bool zeroTransparent = false;
 };
 
 // Writes the picture to `path`. With `transparentGif`, the pixels of exactly

@@ -6,18 +6,22 @@
 //   6   4  reserved (ignored)
 //  10   4  offset of the pixel data
 //  14   4  info header size: 40, or 52, 56, 108, 124 for the longer headers
-//          some writers use (their extra fields are skipped; the 12-byte core
-//          header and other sizes are refused)
+//          some writers use (their extra fields are skipped); 12 for the
+//          core header of old Windows and OS/2 1.x (u16 width, height,
+//          planes, bit count; 3-byte table entries, and a table cut short
+//          when the pixel data starts sooner); 64 for the OS/2 2.x header
+//          and 16 for its short form (the fields past 16 bytes are 0)
 //  18  36  the rest of the 40-byte BITMAPINFOHEADER: width, height (negative
-//          for top-down rows), planes (1), bit count (1, 4, 8, 16, 24, 32),
-//          compression, image size, resolution, colours used, important
+//          for top-down rows), planes (1), bit count (1, 2, 4, 8, 16, 24,
+//          32), compression, image size, resolution, colours used, important
 //  then    with BI_BITFIELDS (3) or BI_ALPHABITFIELDS (6) after a 40-byte
 //          header: red, green, blue (and alpha) masks, 4 bytes each; the
 //          longer headers carry the masks at byte 40 of the header instead,
 //          and those of 56 bytes or more an alpha mask at byte 52, which a
 //          32-bit BI_RGB picture honours when it is 0xFF000000
 //  then    the colour table: biClrUsed entries, or 2^bitCount when that is 0
-//          and the picture has 8 bits or fewer; blue, green, red, reserved
+//          and the picture has 8 bits or fewer; blue, green, red, reserved;
+//          entries past 256 are skipped
 //  then    the pixel rows, bottom row first, each padded to 4 bytes; they
 //          start at the file header's offset when that lies at or past the
 //          end of the table and inside the file, else right after the table.
@@ -26,10 +30,13 @@
 // (count, value) with escapes 0 end of line, 1 end of bitmap, 2 delta (dx,
 // dy), n >= 3 an absolute run of n pixels padded to an even byte count; runs
 // may reach into a row's padding but not past it, nor past the last row;
-// BI_BITFIELDS 16- and 32-bit pixels with masks. JPEG and PNG are refused.
+// BI_BITFIELDS 16- and 32-bit pixels with masks. JPEG and PNG are refused,
+// and so are OS/2's Huffman 1D and 24-bit RLE (3 and 4 after an OS/2 2.x
+// header).
 //
 // The loaded DIB is always the plain form: a 40-byte header, bottom-up rows,
-// no compression, 16-bit pixels as 5-5-5 and 32-bit pixels as 8-8-8-x.
+// no compression, 16-bit pixels as 5-5-5, 32-bit pixels as 8-8-8-x and
+// 2-bit pixels as 4-bit ones with the same indices.
 // 16-bit pixels of other bit fields (5-6-5 and the like) become 24-bit
 // pixels, each channel scaled to 8 bits from its stored value, so no
 // precision is lost on the way. A 32-bit picture with an alpha mask keeps
@@ -60,14 +67,40 @@ constexpr std::uint32_t biAlphaBitfields = 6;
 
 constexpr std::size_t fileHeaderSize = 14;
 constexpr std::size_t coreHeaderSize = 12;
+constexpr std::size_t os2ShortHeaderSize = 16;
+constexpr std::size_t os2HeaderSize = 64;
 constexpr std::size_t largestInfoHeader = 124;
+constexpr std::int64_t largestColorCount = 256;
 constexpr std::size_t largestMaskArea = 16;
 constexpr std::size_t largestTable = 4 * 256;
 // Everything before the pixel data that is ever needed.
 constexpr std::size_t largestPrelude = fileHeaderSize + largestInfoHeader + largestMaskArea + largestTable;
 
 bool knownInfoHeaderSize(std::uint32_t size) {
-    return size == 40 || size == 52 || size == 56 || size == 108 || size == 124;
+    return size == coreHeaderSize || size == os2ShortHeaderSize || size == 40 || size == 52 || size == 56 ||
+           size == os2HeaderSize || size == 108 || size == 124;
+}
+
+// The header fields the short headers have, in the 40-byte form.
+DibHeader readInfoHeader(std::span<const std::uint8_t> info) {
+    if (info.size() >= dibHeaderSize) return readDibHeader(info.first<dibHeaderSize>());
+    ByteReader r(info);
+    DibHeader h;
+    h.biSize = static_cast<std::uint32_t>(info.size());
+    r.skip(4);
+    if (info.size() == coreHeaderSize) {
+        std::uint16_t width = 0, height = 0;
+        r.readU16(width);
+        r.readU16(height);
+        h.biWidth = width;
+        h.biHeight = height;
+    } else {
+        r.readI32(h.biWidth);
+        r.readI32(h.biHeight);
+    }
+    r.readU16(h.biPlanes);
+    r.readU16(h.biBitCount);
+    return h;
 }
 
 // What the headers say, checked.
@@ -75,8 +108,9 @@ struct BitmapLayout {
     DibHeader header;                    // the first 40 bytes of the info header
     std::int32_t height = 0;             // rows, always positive
     bool topDown = false;
+    std::uint16_t bitCount = 0;          // of the DIB: 2-bit pixels become 4-bit
     std::int32_t colorCount = 0;
-    std::span<const std::uint8_t> table; // 4 x colorCount bytes
+    std::vector<std::uint8_t> table;     // 4 x colorCount bytes
     std::array<std::uint32_t, 4> masks{};  // red, green, blue (bit fields only), alpha
     std::int64_t pixelOffset = 0;
     std::int64_t pixelBytes = 0;         // bytes of pixel data in the file
@@ -89,20 +123,25 @@ int readLayout(std::span<const std::uint8_t> prelude, std::int64_t fileLength, B
     if (!r.skip(10) || !r.readU32(offsetField)) return fail(why, "file ends inside the file header");
     std::uint32_t infoSize = 0;
     if (!r.readU32(infoSize)) return fail(why, "file ends inside the bitmap header");
-    if (infoSize == coreHeaderSize) return fail(why, "bitmap core headers (12 bytes) are not supported");
     if (!knownInfoHeaderSize(infoSize))
         return fail(why, "unknown bitmap header size " + std::to_string(infoSize));
     std::span<const std::uint8_t> info;
     if (!r.seek(fileHeaderSize) || !r.take(infoSize, info)) return fail(why, "file ends inside the bitmap header");
 
-    const DibHeader h = readDibHeader(info.first<dibHeaderSize>());
+    const DibHeader h = readInfoHeader(info);
     out.header = h;
     const std::uint32_t compression = h.biCompression;
+    const bool os2 = infoSize == os2HeaderSize;
+    if (os2 && compression == biBitfields) return fail(why, "OS/2 Huffman 1D compression is not supported");
+    if (os2 && compression == biJpeg) return fail(why, "OS/2 24-bit RLE compression is not supported");
     if (compression == biJpeg || compression == biPng)
         return fail(why, "JPEG or PNG inside a bitmap is not supported");
     if (compression > biAlphaBitfields)
         return fail(why, "unknown bitmap compression " + std::to_string(compression));
-    if (!isDibBitCount(h.biBitCount)) return fail(why, "unsupported bit count " + std::to_string(h.biBitCount));
+    if (!isDibBitCount(h.biBitCount) && h.biBitCount != 2)
+        return fail(why, "unsupported bit count " + std::to_string(h.biBitCount));
+    if (h.biBitCount == 2 && compression != biRgb) return fail(why, "2-bit pixels cannot be compressed");
+    out.bitCount = h.biBitCount == 2 ? 4 : h.biBitCount;
     if (h.biPlanes != 1) return fail(why, "unsupported plane count " + std::to_string(h.biPlanes));
     if (compression == biRle8 && h.biBitCount != 8) return fail(why, "RLE8 compression needs 8 bits per pixel");
     if (compression == biRle4 && h.biBitCount != 4) return fail(why, "RLE4 compression needs 4 bits per pixel");
@@ -117,10 +156,9 @@ int readLayout(std::span<const std::uint8_t> prelude, std::int64_t fileLength, B
     out.height = static_cast<std::int32_t>(rows);
     out.topDown = h.biHeight < 0;
 
-    if (h.biClrUsed > 256) return fail(why, "colour table has more than 256 entries");
-    out.colorCount = h.biClrUsed != 0      ? static_cast<std::int32_t>(h.biClrUsed)
-                     : h.biBitCount <= 8 ? std::int32_t{1} << h.biBitCount
-                                         : 0;
+    std::int64_t tableEntries = h.biClrUsed != 0 ? std::int64_t{h.biClrUsed}
+                                : h.biBitCount <= 8 ? std::int64_t{1} << h.biBitCount
+                                                    : 0;
 
     if (bitfields) {
         ByteReader masks(info.subspan(dibHeaderSize));
@@ -133,14 +171,27 @@ int readLayout(std::span<const std::uint8_t> prelude, std::int64_t fileLength, B
         // the alpha mask when the header has one.
         const bool alpha = infoSize == dibHeaderSize ? compression == biAlphaBitfields : infoSize >= 56;
         for (std::size_t i = 0; i < (alpha ? 4u : 3u); ++i) masks.readU32(out.masks[i]);
-    } else if (h.biBitCount == 32 && infoSize >= 56 && ByteReader::loadU32(info.data() + 52) == 0xFF000000) {
+    } else if (h.biBitCount == 32 && infoSize >= 56 && !os2 && ByteReader::loadU32(info.data() + 52) == 0xFF000000) {
         out.masks = {0xFF0000, 0x00FF00, 0x0000FF, 0xFF000000};
     }
 
-    if (!r.take(4 * static_cast<std::size_t>(out.colorCount), out.table))
+    // A core table ends where the pixel data starts when that comes first.
+    const std::int64_t entrySize = infoSize == coreHeaderSize ? 3 : 4;
+    const auto tableStart = static_cast<std::int64_t>(r.position());
+    if (infoSize == coreHeaderSize && offsetField >= tableStart && offsetField < tableStart + entrySize * tableEntries)
+        tableEntries = (offsetField - tableStart) / entrySize;
+    // Entries past 256 cannot be indexed and only hint at colours: skipped.
+    out.colorCount = static_cast<std::int32_t>(std::min(tableEntries, largestColorCount));
+    std::span<const std::uint8_t> stored;
+    if (!r.take(static_cast<std::size_t>(entrySize * out.colorCount), stored))
         return fail(why, "colour table runs past the end of the file");
+    out.table.assign(4 * static_cast<std::size_t>(out.colorCount), 0);
+    for (std::size_t i = 0; i < static_cast<std::size_t>(out.colorCount); ++i)
+        std::copy_n(stored.begin() + static_cast<std::ptrdiff_t>(i * static_cast<std::size_t>(entrySize)), 3,
+                    out.table.begin() + static_cast<std::ptrdiff_t>(4 * i));
 
-    const std::int64_t tableEnd = static_cast<std::int64_t>(r.position());
+    const std::int64_t tableEnd = tableStart + entrySize * tableEntries;
+    if (tableEnd > fileLength) return fail(why, "colour table runs past the end of the file");
     out.pixelOffset = offsetField >= tableEnd && offsetField < fileLength ? offsetField : tableEnd;
     const std::int64_t available = fileLength - out.pixelOffset;
     if (compression == biRle8 || compression == biRle4) {
@@ -158,9 +209,27 @@ std::uint8_t* rowStart(Picture& picture, std::int64_t stride, std::int64_t row) 
            static_cast<std::size_t>(row * stride);
 }
 
+// 2-bit rows widen to 4 bits, each index into a nibble, row by row.
+int readTwoBitRows(Picture& picture, std::FILE* file, const BitmapLayout& layout, std::string* why) {
+    if (!seekTo(file, layout.pixelOffset)) return fail(why, "cannot seek to the pixel data");
+    const std::int64_t stride = dibStride(4, layout.header.biWidth);
+    std::vector<std::uint8_t> in(static_cast<std::size_t>(dibStride(2, layout.header.biWidth)));
+    for (std::int64_t row = 0; row < layout.height; ++row) {
+        if (std::fread(in.data(), 1, in.size(), file) != in.size())
+            return fail(why, "pixel data runs past the end of the file");
+        std::uint8_t* out = rowStart(picture, stride, layout.topDown ? layout.height - 1 - row : row);
+        for (std::int64_t x = 0; x < layout.header.biWidth; ++x) {
+            const auto index = static_cast<unsigned>(in[static_cast<std::size_t>(x / 4)] >> (6 - 2 * (x % 4)) & 3);
+            out[x / 2] = static_cast<std::uint8_t>(out[x / 2] | index << (x % 2 == 0 ? 4 : 0));
+        }
+    }
+    return 1;
+}
+
 // Uncompressed rows go straight from the file into the DIB; top-down files
 // row by row into their flipped places.
 int readRows(Picture& picture, std::FILE* file, const BitmapLayout& layout, std::string* why) {
+    if (layout.header.biBitCount == 2) return readTwoBitRows(picture, file, layout, why);
     if (!seekTo(file, layout.pixelOffset)) return fail(why, "cannot seek to the pixel data");
     const std::int64_t stride = dibStride(layout.header.biBitCount, layout.header.biWidth);
     const std::int64_t rows = layout.height;
@@ -432,7 +501,7 @@ int loadBitmap(Picture& picture, std::FILE* file, std::int64_t fileLength, std::
     BitmapLayout layout;
     if (!readLayout(prelude, fileLength, layout, why)) return 0;
     const DibHeader& h = layout.header;
-    const std::uint16_t bitCount = widensTo24(layout) ? std::uint16_t{24} : h.biBitCount;
+    const std::uint16_t bitCount = widensTo24(layout) ? std::uint16_t{24} : layout.bitCount;
     if (!allocateDib(picture, h.biWidth, layout.height, bitCount, layout.colorCount, why)) return 0;
 
     // The file's header, field by field, but in the one form the DIB holds.
@@ -441,7 +510,9 @@ int loadBitmap(Picture& picture, std::FILE* file, std::int64_t fileLength, std::
     stored.biHeight = layout.height;
     stored.biCompression = biRgb;
     stored.biBitCount = bitCount;
-    if (h.biCompression == biRle8 || h.biCompression == biRle4 || bitCount != h.biBitCount)
+    if (h.biClrUsed != 0 || layout.colorCount != (bitCount <= 8 ? 1 << bitCount : 0))
+        stored.biClrUsed = static_cast<std::uint32_t>(layout.colorCount);
+    if (h.biCompression == biRle8 || h.biCompression == biRle4 || bitCount != h.biBitCount || h.biSize < dibHeaderSize)
         stored.biSizeImage = static_cast<std::uint32_t>(picture.imageSize);
     storeDibHeader(stored, std::span<std::uint8_t, dibHeaderSize>(picture.dib.data(), dibHeaderSize));
     std::copy(layout.table.begin(), layout.table.end(), picture.dib.begin() + dibHeaderSize);

@@ -16,8 +16,8 @@
 // A back-reference at output position k copies, one byte at a time and
 // forward (so an overlapping copy repeats), from max(k - window, -1) +
 // offset. The output is one flat area of 300,000 bytes, never a ring.
-// Decoded byte 3 is the TIM flags' low byte (9 = 8-bit, 8 = 4-bit); the TIM
-// data from the CLUT block on starts at decoded byte 7.
+// Decoded byte 3 is the TIM flags' low byte, which says the picture's kind;
+// the TIM data after the flags starts at decoded byte 7.
 #include "image/container.h"
 
 #include <algorithm>
@@ -92,9 +92,7 @@ int handOver(Picture& picture, const std::uint8_t* output, std::size_t decoded, 
     if (decoded < 4) return fail(why, "compressed data is too short to hold a TIM picture");
     const std::span<const std::uint8_t> data(output + std::min<std::size_t>(7, decoded),
                                              decoded - std::min<std::size_t>(7, decoded));
-    if (output[3] == 9) return decodeTim8(picture, data, why);
-    if (output[3] == 8) return decodeTim4(picture, data, why);
-    return fail(why, "compressed data is not an 8-bit or 4-bit TIM picture");
+    return decodeTim(picture, output[3], data, why);
 }
 
 // Decodes from `input` as far as it goes and adds the bytes used to `used`:

@@ -84,6 +84,9 @@ int allocateDib(Picture& picture, std::int32_t width, std::int32_t height, std::
     picture.height = height;
     picture.imageSize = static_cast<std::int32_t>(imageSize);
     picture.colorCount = colorCount;
+    picture.zeroEntries.reset();
+    picture.zeroPixels = {};
+    picture.note.clear();
     picture.alphaChannel = 0;
     DibHeader header;
     header.biWidth = width;
@@ -113,6 +116,9 @@ void buildPalette(Picture& picture) { picture.palette = pictureColours(picture);
 void releasePicture(Picture& picture) {
     picture.dib = {};
     picture.palette = {};
+    picture.zeroEntries.reset();
+    picture.zeroPixels = {};
+    picture.note.clear();
 }
 
 int fail(std::string* why, std::string reason) {

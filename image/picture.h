@@ -9,6 +9,7 @@
 #pragma once
 
 #include <array>
+#include <bitset>
 #include <cstddef>
 #include <cstdint>
 #include <span>
@@ -52,6 +53,12 @@ struct Picture {
     std::int32_t archiveOffset = 0;     // where the next archive scan starts
     std::string archivePath;            // the archive archiveOffset belongs to
     std::int64_t maxPixels = defaultMaxPixels;  // loads refuse larger pictures; 0: no limit
+    // TIM pictures store colour 0x0000 for "draw nothing"; once widened it
+    // looks like any other black, so loads remember where it was.
+    bool markZeroPixels = false;        // direct-colour loads fill zeroPixels
+    std::bitset<256> zeroEntries;       // colour-table entries stored as 0x0000
+    std::vector<bool> zeroPixels;       // top row first; stored as 0x0000 (direct colour, when asked)
+    std::string note;                   // what the loader made up (e.g. a stand-in colour table)
 };
 
 inline constexpr std::size_t dibHeaderSize = 40;
@@ -124,7 +131,8 @@ std::span<const std::uint8_t> colorTable(const Picture& picture);  // 4 x colorC
 std::span<const std::uint8_t> pixelRows(const Picture& picture);   // imageSize bytes
 
 // Allocates the DIB for a picture of the given shape, writes its header and
-// sets width, height, imageSize and colorCount. Fails (returns 0, with a
+// sets width, height, imageSize and colorCount; clears the marks and note
+// of an earlier load. Fails (returns 0, with a
 // reason) when the sizes are out of range or the picture has more pixels
 // than picture.maxPixels allows; nothing is allocated then.
 int allocateDib(Picture& picture, std::int32_t width, std::int32_t height,
@@ -139,7 +147,8 @@ std::vector<PaletteEntry> pictureColours(const Picture& picture);
 // Sets the picture's palette to its colours.
 void buildPalette(Picture& picture);
 
-// Empties dib and palette; the other fields stay.
+// Empties dib and palette and what a load noted about them; the other
+// fields stay.
 void releasePicture(Picture& picture);
 
 // What a file's first bytes say plainly it is: "BM" a bitmap, the TIM

@@ -220,6 +220,21 @@ TEST(MainWindow, PlacesTheBandPicksOnlyInsideAPictureAndTitlesOpens) {
     EXPECT_EQ(shownColour(window, 0, 23), RGB((first & 31) * 255 / 31, (first >> 5 & 31) * 255 / 31,
                                              (first >> 10 & 31) * 255 / 31));
 
+    // A 16-bit TIM picture opens through the TIM entry, shows its own colours
+    // and can be saved: red (0x001F) but a blue (0x7C00) bottom-right pixel.
+    std::vector<std::uint8_t> colours(2 * 40 * 30);
+    for (std::size_t i = 0; i < colours.size(); i += 2) colours[i] = 0x1F;
+    colours[colours.size() - 2] = 0;
+    colours[colours.size() - 1] = 0x7C;
+    const test::TempFile directTim(".tim", test::timFileOfKind(0x02, 40, 30, colours));
+    loadChosenPicture(window, directTim.path(), FileType::tim);
+    UpdateWindow(window);
+    EXPECT_EQ(clickAndPick(20, 30), RGB(255, 0, 0));
+    EXPECT_EQ(clickAndPick(39, 52), RGB(0, 0, 255));
+    const int dialogsBefore = dialogsStopped;
+    command(IDM_SAVE);
+    EXPECT_EQ(dialogsStopped, dialogsBefore + 1) << "save of a TIM picture asks for a name";
+
     // A picture larger than the view scrolls under the band; the picker takes
     // the pixel under the tip wherever the view is scrolled. 700 x 500 pixels
     // of colour 10 but the bottom-right one, colour 200.

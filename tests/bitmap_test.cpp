@@ -79,6 +79,11 @@ TEST(Bitmap, LoadsAsPlainBottomUpRowsOrFailsWithItsReason) {
         // Bit fields other than 5-5-5 load as 24 bits, each channel scaled
         // once: red 1 of 31 is 8, green 20 of 63 is 81.
         {"5-6-5 masks after the header", {.width = 2, .bitCount = 16, .compression = 3, .masks = {0xF800, 0x07E0, 0x1F}, .pixels = {0x00, 0x08, 0x80, 0x02}}, "", {0, 0, 8, 0, 81, 0, 0, 0}},
+        // Old headers: a core table cut short by the pixel offset, 3-byte entries.
+        {"core header", {.headerSize = 12, .width = 2, .bitCount = 8, .table = {10, 20, 30, 1, 2, 3}, .pixels = {1, 0, 0, 0}}, "", {1, 0, 0, 0}},
+        {"OS/2 2.x short header", {.headerSize = 16, .width = 2, .bitCount = 1, .table = {10, 20, 30, 0, 1, 2, 3, 0}, .pixels = {0x40, 0, 0, 0}}, "", {0x40, 0, 0, 0}},
+        {"2-bit indices kept as 4-bit", {.width = 5, .bitCount = 2, .clrUsed = 4, .table = Bytes(16, 7), .pixels = {0x1B, 0x80, 0, 0}}, "", {0x01, 0x23, 0x20, 0}},
+        {"257 colours: the last one skipped", {.bitCount = 8, .clrUsed = 257, .table = Bytes(1028)}, "", {0, 0, 0, 0}},
         {"reversed masks in a V4 header", {.headerSize = 108, .bitCount = 32, .compression = 3, .masks = {0xFF00, 0xFF0000, 0xFF000000}, .pixels = {0x77, 30, 20, 10}}, "", {10, 20, 30, 0}},
 
         {"negative width", {.width = -5}, "bitmap width is not positive"},
@@ -90,8 +95,10 @@ TEST(Bitmap, LoadsAsPlainBottomUpRowsOrFailsWithItsReason) {
         {"pixel offset past the end, rows missing", {.pixelOffset = 500, .pixels = {}}, "pixel data runs past the end of the file"},
         {"bit count 7", {.bitCount = 7}, "unsupported bit count 7"},
         {"planes 0", {.planes = 0}, "unsupported plane count 0"},
-        {"257 colours", {.bitCount = 8, .clrUsed = 257, .table = Bytes(1028)}, "colour table has more than 256 entries"},
         {"table cut", {.bitCount = 8, .clrUsed = 200, .table = Bytes(40), .pixels = {}}, "colour table runs past the end of the file"},
+        {"OS/2 Huffman 1D", {.headerSize = 64, .bitCount = 1, .compression = 3, .table = Bytes(8)}, "OS/2 Huffman 1D compression is not supported"},
+        {"OS/2 24-bit RLE", {.headerSize = 64, .compression = 4}, "OS/2 24-bit RLE compression is not supported"},
+        {"2-bit RLE", {.bitCount = 2, .compression = 1}, "2-bit pixels cannot be compressed"},
         {"mask past 16 bits", {.bitCount = 16, .compression = 3, .masks = {0xF0000, 0xF0, 0xF}}, "bit-field masks do not fit 16-bit pixels"},
         {"RLE8 absolute run past the row", rle(8, 1, 1, {0, 5, 0, 0, 0, 0, 0, 0}), "RLE run goes past the end of the row"},
         {"RLE4 top-down run past the picture", rle(4, 1, -1, {0, 0, 1, 0}), "RLE run goes past the end of the picture"},

@@ -564,3 +564,24 @@ TEST_F(Cli, InterruptionLeavesNoTemporaryFile) {
 
 }  // namespace
 }  // namespace quolb
+
+namespace quolb {
+namespace {
+
+// A TIM picture without a colour table says its grey ramp is a stand-in, and
+// --zero-transparent writes a GIF; it names its own colour rule, so it does
+// not mix with --transparent.
+TEST_F(Cli, SaysWhenAColourTableIsAStandInAndTakesZeroTransparent) {
+    write("grey.tim", test::timFileOfKind(0x00, 1, 1, {0x21, 0x43}));
+    run({"--info", "grey.tim"});
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_NE(out.find("\"note\": \"the file has no colour table: a grey ramp stands in\""), std::string::npos) << out;
+    run({"-q", "--zero-transparent", "grey.tim"});
+    EXPECT_EQ(status, 0) << err;
+    EXPECT_TRUE(fs::exists(dir / "grey.gif"));
+    run({"-q", "--zero-transparent", "--transparent", "0,0,0", "grey.tim"});
+    EXPECT_NE(status, 0);
+}
+
+}  // namespace
+}  // namespace quolb

@@ -107,7 +107,7 @@ TEST(Container, BadHeadersAndPayloadsFailWithAReason) {
         {test::bytesOf("TIM\x02"), "container header is cut short"},
         {test::bytesOf("LZSS-bu2M"), "container header is cut short"},
         {test::bytesOf(std::string("TIM\0xxxx\x10", 9)), "compressed data is too short to hold a TIM picture"},
-        {test::bytesOf(std::string("TIM\0xxxx\x10\0\0\0\0\x02", 14)), "compressed data is not an 8-bit or 4-bit TIM picture"},
+        {test::bytesOf(std::string("TIM\0xxxx\x10\0\0\0\0\x04", 14)), "TIM pictures of kind 4 (flags 0x00000004) are not supported"},
         {test::timFormContainer(std::span(tim).first(tim.size() - 1), 0), "pixel data runs past the end of the data"},
         {test::timFormContainer(tim, 4), "compression mode 4 is not supported"},
         {test::bytesOf(std::string("TIM\x02xxxx\x10\x80\x00\x02", 12)), "back-reference before the start of the output"},

@@ -14,7 +14,7 @@ namespace quolb::test {
 
 struct BmpBuilder {
     std::uint32_t pixelOffset = 0;  // 0: where the pixels are put
-    std::uint32_t headerSize = 40;  // sizes outside 40 to 124 are written as the field only
+    std::uint32_t headerSize = 40;  // 12: the core header's 16-bit fields; sizes outside 12 to 124 as the field only
     std::int32_t width = 1;
     std::int32_t height = 1;
     std::uint16_t planes = 1;
@@ -28,11 +28,16 @@ struct BmpBuilder {
     std::vector<std::uint8_t> bytes() const {
         // Masks follow a 40-byte header; the longer headers hold them inside.
         const std::size_t maskBytes = headerSize <= 40 ? 4 * masks.size() : 0;
-        std::vector<std::uint8_t> out(14 + std::clamp<std::size_t>(headerSize, 40, 124) + maskBytes, 0);
+        const std::size_t area = headerSize >= 12 && headerSize <= 124 ? headerSize : 40;
+        std::vector<std::uint8_t> out(14 + area + maskBytes, 0);
         std::copy_n("BM", 2, out.begin());
         const std::uint32_t fields[] = {headerSize, static_cast<std::uint32_t>(width), static_cast<std::uint32_t>(height),
                                         std::uint32_t{planes} | std::uint32_t{bitCount} << 16, compression, 0, 0, 0, clrUsed};
-        for (std::size_t i = 0; i < std::size(fields); ++i) storeU32(out.data() + 14 + 4 * i, fields[i]);
+        for (std::size_t i = 0; i < std::size(fields) && 4 * i < area; ++i) storeU32(out.data() + 14 + 4 * i, fields[i]);
+        if (area == 12) {
+            const std::uint16_t core[] = {static_cast<std::uint16_t>(width), static_cast<std::uint16_t>(height), planes, bitCount};
+            for (std::size_t i = 0; i < std::size(core); ++i) storeU16(out.data() + 18 + 2 * i, core[i]);
+        }
         for (std::size_t i = 0; i < masks.size(); ++i) storeU32(out.data() + 54 + 4 * i, masks[i]);
         const std::size_t tableAt = out.size();
         out.resize(tableAt + table.size() + pixels.size());

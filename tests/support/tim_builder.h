@@ -54,6 +54,29 @@ inline std::vector<std::uint8_t> timFile(const TimPicture& tim) {
     return out;
 }
 
+// A TIM file of any kind by its flags: with bit 3, a CLUT block of the
+// given colours (for 16- and 24-bit pictures one to skip), then the image
+// block of W x H 16-bit units of `pixels`.
+inline std::vector<std::uint8_t> timFileOfKind(std::uint32_t flags, std::uint16_t rowUnits, std::uint16_t rows,
+                                               const std::vector<std::uint8_t>& pixels,
+                                               const std::vector<std::uint16_t>& clut = {}) {
+    std::vector<std::uint8_t> out;
+    const auto put = [&out](std::size_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> 8 * i));
+    };
+    put(16, 4);
+    put(flags, 4);
+    if (flags & 8) {
+        put(12 + 2 * clut.size(), 8);
+        put(clut.size() | 1u << 16, 4);
+        for (auto colour : clut) put(colour, 2);
+    }
+    put(12 + pixels.size(), 8);
+    put(rowUnits | std::uint32_t{rows} << 16, 4);
+    out.insert(out.end(), pixels.begin(), pixels.end());
+    return out;
+}
+
 inline std::vector<std::uint8_t> concat(std::initializer_list<std::span<const std::uint8_t>> parts) {
     std::vector<std::uint8_t> out;
     for (auto part : parts) out.insert(out.end(), part.begin(), part.end());
