@@ -1,7 +1,12 @@
 #include "gif/packer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#endif
 
 namespace quolb {
 
@@ -73,96 +78,169 @@ void finish(GifCodeStream& stream, GifSink& sink, int endCode, int width) {
 
 namespace {
 
-// Codes are packed in chunks of at most this many, straight into the sink's
-// buffer, so one chunk's bytes (with a clear code before every code at
-// worst, the length bytes and the 8-byte stores' overrun) have a bounded size.
-constexpr std::size_t chunkCodesMax = 1u << 16;
-constexpr std::size_t chunkBytesMax(std::size_t codes) { return 3 * codes + 256 + 16; }
+// Codes go through the two stages in pieces of this many (a multiple of 8),
+// so both stages' buffers stay in the first-level cache.
+constexpr std::size_t pieceCodes = 8192;
+constexpr std::size_t pieceBytes = pieceCodes / 8 * 9;
 
-struct BitPacker {
-    std::uint64_t accumulator;
-    unsigned bitCount;  // 0 to 7 between puts
-    std::uint8_t* out;
-
-    // Adds up to 56 bits: with at most 7 pending they fit the 64-bit
-    // accumulator, which is stored whole and advanced by the bytes completed.
-    void put(std::uint64_t bits, unsigned width) {
-        accumulator |= bits << bitCount;
-        bitCount += width;
-        std::memcpy(out, &accumulator, 8);
-        const unsigned whole = bitCount & ~7u;
-        out += whole / 8;
-        accumulator >>= whole;  // at most 7 + 54 bits were held: whole <= 56
-        bitCount &= 7u;
-    }
-};
-
-inline std::uint64_t sixCodes(const std::uint8_t* c) {
-    return std::uint64_t{c[0]} | std::uint64_t{c[1]} << 9 | std::uint64_t{c[2]} << 18 |
-           std::uint64_t{c[3]} << 27 | std::uint64_t{c[4]} << 36 | std::uint64_t{c[5]} << 45;
+// A run is short (at most clearLimit codes): fixed-size copies beat the
+// library's start-up for each.
+void copyCodes(std::uint8_t* to, const std::uint8_t* from, std::size_t count) {
+    for (; count >= 16; count -= 16, to += 16, from += 16) std::memcpy(to, from, 16);
+    for (; count > 0; --count) *to++ = *from++;
 }
 
-// The sub-block being filled in the sink's buffer: its length byte, then its
-// data. A put adds at most 7 bytes, so once the data reaches 255 bytes the
-// few past them move up by one to make room for the next length byte.
-struct BlockCutter {
-    std::uint8_t* lengthByte;
-
-    std::uint8_t* data() const { return lengthByte + 1; }
-    void cutWhenFull(BitPacker& packer) {
-        if (packer.out - data() < 255) return;
-        std::uint8_t* next = data() + 255;
-        std::memmove(next + 1, next, static_cast<std::size_t>(packer.out - next));
-        *lengthByte = 255;
-        lengthByte = next;
-        ++packer.out;
+// Sends one code, the clear code first when it is due.
+void putCode(GifCodeStream& stream, GifSink& sink, std::uint32_t code) {
+    if (stream.codesSinceClear >= stream.clearLimit) {
+        putBits(stream, sink, static_cast<std::uint32_t>(stream.clearCode), 9);
+        stream.codesSinceClear = 0;
     }
+    putBits(stream, sink, code, 9);
+    ++stream.codesSinceClear;
+}
+
+std::uint64_t load64(const std::uint8_t* p) {
+    std::uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = value << 8 | p[i];
+    return value;
+}
+
+void store64(std::uint8_t* p, std::uint64_t value) {
+    for (int i = 0; i < 8; ++i) p[i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+void expandPortable(const std::uint8_t* in, std::size_t groups, std::uint8_t* out) {
+    for (std::size_t g = 0; g < groups; ++g, in += 8, out += 9) {
+        const std::uint64_t x = load64(in);
+        std::uint64_t low = 0;
+        for (unsigned k = 0; k < 7; ++k) low |= (x >> (8 * k) & 0xFF) << (9 * k);
+        store64(out, low | x >> 56 << 63);
+        out[8] = static_cast<std::uint8_t>(x >> 57);
+    }
+}
+
+bool always() { return true; }
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+// Bits 9k to 9k + 7 for k = 0 to 6: where the first seven codes go.
+constexpr std::uint64_t sevenCodes = [] {
+    std::uint64_t mask = 0;
+    for (unsigned k = 0; k < 7; ++k) mask |= std::uint64_t{0xFF} << (9 * k);
+    return mask;
+}();
+
+__attribute__((target("bmi2"))) void expandBmi2(const std::uint8_t* in, std::size_t groups, std::uint8_t* out) {
+    for (std::size_t g = 0; g < groups; ++g, in += 8, out += 9) {
+        std::uint64_t x;
+        std::memcpy(&x, in, 8);
+        const std::uint64_t low = _pdep_u64(x, sevenCodes) | x >> 56 << 63;
+        std::memcpy(out, &low, 8);
+        out[8] = static_cast<std::uint8_t>(x >> 57);
+    }
+}
+
+bool hasBmi2() { return __builtin_cpu_supports("bmi2"); }
+
+// The deposit reads and writes whole words in the machine's byte order.
+constexpr bool littleEndian = std::endian::native == std::endian::little;
+#endif
+
+const LiteralPacker packers[] = {
+    {"portable", always, expandPortable},
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+    {"bmi2", littleEndian ? hasBmi2 : nullptr, expandBmi2},
+#endif
 };
+
+// Frames `count` bytes of code stream: the held partial sub-block is topped
+// up first, whole sub-blocks go straight to the sink, the rest is held.
+void putStreamBytes(GifCodeStream& stream, GifSink& sink, const std::uint8_t* bytes, std::size_t count) {
+    auto held = static_cast<std::size_t>(stream.blockLength);
+    std::uint8_t* out = sinkReserve(sink, held + count + (held + count) / 255 + 1);
+    std::uint8_t* const start = out;
+    if (held + count >= 255) {
+        const std::size_t top = 255 - held;
+        *out++ = 255;
+        std::memcpy(out, stream.block.data(), held);
+        std::memcpy(out + held, bytes, top);
+        out += 255;
+        bytes += top;
+        count -= top;
+        held = 0;
+        for (; count >= 255; count -= 255, bytes += 255, out += 255) {
+            *out++ = 255;
+            std::memcpy(out, bytes, 255);
+        }
+    }
+    std::memcpy(stream.block.data() + held, bytes, count);
+    stream.blockLength = static_cast<std::int32_t>(held + count);
+    sinkCommit(sink, static_cast<std::size_t>(out - start));
+}
 
 }  // namespace
 
-void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes) {
-    const std::uint8_t* next = codes.data();
-    std::size_t left = codes.size();
-    while (left > 0) {
-        // The held partial sub-block moves into the buffer and back out at
-        // the end, so the record is left as putBits and putByte leave it.
-        std::size_t chunk = std::min(left, chunkCodesMax);
-        left -= chunk;
-        std::uint8_t* const start = sinkReserve(sink, chunkBytesMax(chunk));
-        BlockCutter cutter{start};
-        const auto held = static_cast<std::size_t>(stream.blockLength);
-        std::memcpy(cutter.data(), stream.block.data(), held);
-        BitPacker packer{stream.accumulator, static_cast<unsigned>(stream.bitCount), cutter.data() + held};
+std::span<const LiteralPacker> literalPackers() { return packers; }
 
-        while (chunk > 0) {
+const LiteralPacker& bestLiteralPacker() {
+    static const LiteralPacker& best = [] () -> const LiteralPacker& {
+        const LiteralPacker* chosen = &packers[0];
+        for (const LiteralPacker& packer : packers)
+            if (packer.usable && packer.usable()) chosen = &packer;
+        return *chosen;
+    }();
+    return best;
+}
+
+void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes) {
+    putLiteralCodes(stream, sink, codes, bestLiteralPacker());
+}
+
+// Two stages: the codes are gathered with a 0 byte where each clear code
+// goes, eight at a time spread into nine bytes, and the clear codes' ninth
+// bits set afterwards. Codes before the stream reaches a byte boundary, and
+// the last few that do not make a group of eight, go one by one.
+void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes,
+                     const LiteralPacker& packer) {
+    const std::uint8_t* next = codes.data();
+    const std::uint8_t* const end = next + codes.size();
+    for (; next != end && stream.bitCount != 0; ++next) putCode(stream, sink, *next);
+
+    std::array<std::uint8_t, pieceCodes> gathered;
+    std::array<std::uint8_t, pieceBytes> spread;
+    std::array<std::uint16_t, pieceCodes> clears;  // where the clear codes go
+    while (next != end) {
+        std::size_t count = 0;
+        std::size_t clearCount = 0;
+        while (count < pieceCodes && next != end) {
             if (stream.codesSinceClear >= stream.clearLimit) {
-                packer.put(static_cast<std::uint64_t>(stream.clearCode), 9);
-                cutter.cutWhenFull(packer);
+                clears[clearCount++] = static_cast<std::uint16_t>(count);
+                gathered[count++] = 0;
                 stream.codesSinceClear = 0;
+                if (count == pieceCodes) break;
             }
-            const std::int64_t due = std::int64_t{stream.clearLimit} - stream.codesSinceClear;
-            const std::size_t run = std::min(chunk, static_cast<std::size_t>(std::max<std::int64_t>(due, 1)));
-            std::size_t i = 0;
-            for (; i + 6 <= run; i += 6) {
-                packer.put(sixCodes(next + i), 54);
-                cutter.cutWhenFull(packer);
-            }
-            for (; i < run; ++i) {
-                packer.put(next[i], 9);
-                cutter.cutWhenFull(packer);
-            }
+            const auto due = static_cast<std::size_t>(stream.clearLimit - stream.codesSinceClear);
+            const std::size_t run =
+                std::min({due, pieceCodes - count, static_cast<std::size_t>(end - next)});
+            copyCodes(gathered.data() + count, next, run);
+            count += run;
             next += run;
-            chunk -= run;
             stream.codesSinceClear += static_cast<std::int32_t>(run);
         }
-
-        const auto partial = static_cast<std::size_t>(packer.out - cutter.data());
-        std::memcpy(stream.block.data(), cutter.data(), partial);
-        stream.blockLength = static_cast<std::int32_t>(partial);
-        stream.accumulator = static_cast<std::uint32_t>(packer.accumulator);
-        stream.bitCount = static_cast<std::int32_t>(packer.bitCount);
-        sinkCommit(sink, static_cast<std::size_t>(cutter.lengthByte - start));
+        const std::size_t groups = count / 8;
+        packer.expand(gathered.data(), groups, spread.data());
+        std::size_t c = 0;
+        for (; c < clearCount && clears[c] < 8 * groups; ++c) {
+            const std::size_t bit = 9 * std::size_t{clears[c]} + 8;
+            spread[bit / 8] = static_cast<std::uint8_t>(spread[bit / 8] | 1u << (bit % 8));
+        }
+        putStreamBytes(stream, sink, spread.data(), 9 * groups);
+        // Only the input's last codes are left over: send them as they are.
+        for (std::size_t i = 8 * groups; i < count; ++i) {
+            const bool clear = c < clearCount && clears[c] == i;
+            if (clear) ++c;
+            putBits(stream, sink, clear ? static_cast<std::uint32_t>(stream.clearCode) : gathered[i], 9);
+        }
     }
 }
 

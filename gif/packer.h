@@ -54,9 +54,24 @@ void putBits(GifCodeStream& stream, GifSink& sink, std::uint32_t value, int widt
 // Sends the end code, the last partial byte and the last partial sub-block.
 void finish(GifCodeStream& stream, GifSink& sink, int endCode, int width);
 
+// One way of spreading eight 8-bit codes into nine bytes of 9-bit codes.
+// Those using instructions the build's target does not promise say at run
+// time whether this machine has them; every way gives the same bytes.
+struct LiteralPacker {
+    const char* name;
+    bool (*usable)();  // null: never on this build
+    void (*expand)(const std::uint8_t* in, std::size_t groups, std::uint8_t* out);
+};
+
+// Every way built in, the portable one first.
+std::span<const LiteralPacker> literalPackers();
+// The fastest way this machine runs, chosen once.
+const LiteralPacker& bestLiteralPacker();
+
 // Sends every byte of `codes` as a 9-bit code, each preceded by the clear
-// code when clearLimit codes have been sent since the last one; several
-// codes go out per store.
+// code when clearLimit codes have been sent since the last one.
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes);
+void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes,
+                     const LiteralPacker& packer);
 
 }  // namespace quolb

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -9,6 +10,7 @@
 #include <tuple>
 
 #include "tests/support/reference_packer.h"
+#include "gif/packer.h"
 #include "gif/writer.h"
 #ifdef QUOLB_HAVE_GIFLIB
 #include "tests/support/gif_decode.h"
@@ -111,6 +113,39 @@ TEST_F(GifWriterTest, CodeStreamMatchesTheBitByBitPacker) {
         const Bytes file(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
         ASSERT_EQ(Bytes(file.begin() + 800, file.end() - 2), test::referenceCodeStream(sample.indices))
             << width << " x " << count / width;
+    }
+}
+
+// Every way of packing this build has, fed in calls of random lengths (so
+// calls start between bytes and inside sub-blocks), past the packer's
+// internal pieces too.
+TEST(GifPacker, EveryWayMatchesTheBitByBitPacker) {
+    std::mt19937 random(2);
+    std::vector<std::size_t> counts;
+    for (std::size_t count = 1; count <= 1300; ++count) counts.push_back(count);
+    for (const std::size_t count : {8191u, 8192u, 8193u, 16448u, 70001u}) counts.push_back(count);
+    for (const LiteralPacker& packer : literalPackers()) {
+        if (!packer.usable || !packer.usable()) {
+            std::printf("packer %s: this machine cannot run it\n", packer.name);
+            continue;
+        }
+        for (const std::size_t count : counts) {
+            Bytes codes(count);
+            for (auto& code : codes) code = static_cast<std::uint8_t>(random());
+            GifSink sink;
+            GifCodeStream stream;
+            reset(stream);
+            stream.clearCode = 256;
+            stream.clearLimit = 253;
+            for (std::size_t at = 0; at < count;) {
+                const std::size_t length = std::min<std::size_t>(count - at, 1 + random() % (random() % 2 ? 20 : 9000));
+                putLiteralCodes(stream, sink, std::span(codes).subspan(at, length), packer);
+                at += length;
+            }
+            finish(stream, sink, 257, 9);
+            ASSERT_EQ(Bytes(sink.buffer.get(), sink.buffer.get() + sink.used), test::referenceCodeStream(codes))
+                << packer.name << ", " << count << " codes";
+        }
     }
 }
 
