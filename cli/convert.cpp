@@ -84,8 +84,9 @@ void printInfo(const Job& job, const Picture& picture, const ArchiveItem* item, 
 }
 
 // Writes or describes one loaded picture.
+// With `bands`, the picture is only its head and its rows come from there.
 bool finish(const Job& job, const Picture& picture, const std::string& output, const ArchiveItem* item,
-            int number) {
+            int number, BitmapBands* bands = nullptr) {
     if (job.action == Action::info) {
         printInfo(job, picture, item, number);
         return true;
@@ -104,7 +105,9 @@ bool finish(const Job& job, const Picture& picture, const std::string& output, c
     const TransparentColour colour = job.transparent.value_or(TransparentColour{});
     GifOptions options = job.gif;
     options.alphaTransparency = !job.transparent;
-    if (!writeGif(picture, output.c_str(), job.transparent ? 1 : 0, colour, &why, options)) {
+    const int transparentGif = job.transparent ? 1 : 0;
+    if (!(bands ? writeGif(*bands, output.c_str(), transparentGif, colour, &why)
+                : writeGif(picture, output.c_str(), transparentGif, colour, &why, options))) {
         report(output, prefix + why);
         return false;
     }
@@ -231,6 +234,11 @@ bool runJob(const Job& job) {
     picture.path = job.input;
     picture.fileType = job.type;
     picture.maxPixels = job.maxPixels;
+    // A plain bitmap converts a band of rows at a time, never loaded whole.
+    BitmapBands bands;
+    if (job.type == FileType::bitmap && job.action == Action::convert && !job.gif.lzw &&
+        openBitmapBands(picture, bands, nullptr))
+        return finish(job, bands.head, job.output, nullptr, 0, &bands);
     std::string why;
     if (!loadPicture(picture, &why)) {
         report(job.input, why);

@@ -35,6 +35,7 @@
 #include <memory>
 #include <vector>
 
+#include "image/bitmap.h"
 #include "image/byte_reader.h"
 #include "gif/lzw.h"
 #include "gif/packer.h"
@@ -49,6 +50,8 @@ constexpr int codeWidth = minimumCodeSize + 1;
 constexpr int clearCode = 1 << minimumCodeSize;
 constexpr int endCode = clearCode + 1;
 constexpr int clearLimit = clearCode - 3;  // keeps a decoder's table below 512 entries
+// Large writes cost less each; 2 MiB keeps the converter's memory small.
+constexpr std::uint64_t sinkCapacity = std::uint64_t{2} << 20;
 
 using ColourTable = std::array<std::uint8_t, 3 * 256>;  // red, green, blue
 
@@ -95,14 +98,33 @@ std::uint8_t transparentIndex(const ColourTable& table, TransparentColour colour
     return 0;
 }
 
+// Each byte's pixels as indices, leftmost first: a byte at a time beats a
+// pixel at a time.
+template <unsigned bits>
+constexpr auto byteIndices = [] {
+    constexpr unsigned perByte = 8 / bits;
+    std::array<std::array<std::uint8_t, perByte>, 256> table{};
+    for (unsigned byte = 0; byte < 256; ++byte)
+        for (unsigned i = 0; i < perByte; ++i)
+            table[byte][i] = static_cast<std::uint8_t>(byte >> (8 - bits * (i + 1)) & ((1u << bits) - 1));
+    return table;
+}();
+
+template <unsigned bits>
+void unpackRow(const std::uint8_t* row, std::span<std::uint8_t> out) {
+    constexpr std::size_t perByte = 8 / bits;
+    const std::size_t whole = out.size() / perByte;
+    std::uint8_t* to = out.data();
+    for (std::size_t i = 0; i < whole; ++i, to += perByte) std::memcpy(to, byteIndices<bits>[row[i]].data(), perByte);
+    if (out.size() % perByte) std::memcpy(to, byteIndices<bits>[row[whole]].data(), out.size() % perByte);
+}
+
 // Turns one DIB row of 1 or 4 bits into one index per pixel.
 void rowIndices(const std::uint8_t* row, int bitCount, std::span<std::uint8_t> out) {
-    const std::size_t width = out.size();
-    if (bitCount == 1) {
-        for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(row[x / 8] >> (7 - x % 8) & 1);
-    } else {
-        for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(row[x / 2] >> (x % 2 ? 0 : 4) & 15);
-    }
+    if (bitCount == 1)
+        unpackRow<1>(row, out);
+    else
+        unpackRow<4>(row, out);
 }
 
 // Bytes 0 to 799: screen, colour table, control extension, image descriptor
@@ -162,18 +184,64 @@ void forEachRow(const Picture& picture, const PixelLayout& layout, Quantization*
 
 const std::uint8_t fileTail[2] = {0, 0x3B};  // block terminator, trailer
 
-// Everything after the head goes through the packer.
-void writeImageData(const Picture& picture, const PixelLayout& layout, Quantization* quantization,
-                    GifCodeStream& stream, GifSink& sink) {
+void startImageData(GifCodeStream& stream) {
     reset(stream);
     stream.clearCode = clearCode;
     stream.clearLimit = clearLimit;
+}
+
+void finishImageData(GifCodeStream& stream, GifSink& sink) {
+    finish(stream, sink, endCode, codeWidth);
+    sinkWrite(sink, fileTail, sizeof fileTail);
+}
+
+// Everything after the head goes through the packer.
+void writeImageData(const Picture& picture, const PixelLayout& layout, Quantization* quantization,
+                    GifCodeStream& stream, GifSink& sink) {
+    startImageData(stream);
     forEachRow(picture, layout, quantization, [&](std::span<const std::uint8_t> indices) {
         putLiteralCodes(stream, sink, indices);
         return true;
     });
-    finish(stream, sink, endCode, codeWidth);
-    sinkWrite(sink, fileTail, sizeof fileTail);
+    finishImageData(stream, sink);
+}
+
+// Writes a file of `length` bytes that `write` sends to the sink (1 when
+// it sent them all; else 0 with the reason in its `why`). A new file beside
+// the target replaces it only once complete, so a failed save leaves the
+// old file whole. Devices and pipes are written in place: there is nothing
+// to keep and they must not be replaced.
+template <typename Write>
+int saveGif(const char* path, std::uint64_t length, std::string* why, Write write) {
+    const std::string target = path;
+    const bool inPlace = isSpecialFile(target);
+    std::string tempPath;
+    FilePtr file = inPlace ? openFile(path, "wb") : createFileBeside(target, tempPath);
+    if (!file) return fail(why, "cannot create the GIF file");
+
+    GifSink sink;
+    sink.file = file.get();
+    std::setvbuf(sink.file, nullptr, _IONBF, 0);  // the sink already writes in large pieces
+    std::string reason = "disk full or write error while writing the GIF";
+    bool written = true;
+    try {
+        sink.capacity = static_cast<std::size_t>(std::min<std::uint64_t>(length, sinkCapacity));
+        sink.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(sink.capacity);
+        written = write(sink, &reason) == 1;
+    } catch (const std::bad_alloc&) {
+        written = false;
+    }
+    written = written && sinkFlush(sink) && std::fflush(file.get()) == 0;
+    const bool closed = std::fclose(file.release()) == 0;
+    if (!written || !closed) {
+        if (!inPlace) std::remove(tempPath.c_str());
+        return fail(why, reason);
+    }
+    if (!inPlace && !replaceFile(tempPath, target)) {
+        std::remove(tempPath.c_str());
+        return fail(why, "cannot replace the GIF file");
+    }
+    return 1;
 }
 
 // The compressed file but its tail, held in memory until it is known to
@@ -272,22 +340,7 @@ int writeGif(const Picture& picture, const char* path, int transparentGif, Trans
     CompressedImage compressed;
     const bool lzw = options.lzw && compressImage(picture, layout, quantization.get(), head, compressed);
 
-    // A new file beside the target replaces it only once complete, so a
-    // failed save leaves the old file whole. Devices and pipes are written
-    // in place: there is nothing to keep and they must not be replaced.
-    const std::string target = path;
-    const bool inPlace = isSpecialFile(target);
-    std::string tempPath;
-    FilePtr file = inPlace ? openFile(path, "wb") : createFileBeside(target, tempPath);
-    if (!file) return fail(why, "cannot create the GIF file");
-
-    GifSink sink;
-    sink.file = file.get();
-    std::setvbuf(sink.file, nullptr, _IONBF, 0);  // the sink already writes in large pieces
-    bool written = true;
-    try {
-        sink.capacity = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), 1u << 20));
-        sink.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(sink.capacity);
+    return saveGif(path, fileLength(picture), why, [&](GifSink& sink, std::string*) {
         if (lzw) {
             sinkWrite(sink, compressed.head.data(), compressed.head.size());
             sinkWrite(sink, compressed.data.buffer.get(), compressed.data.used);
@@ -297,20 +350,46 @@ int writeGif(const Picture& picture, const char* path, int transparentGif, Trans
             GifCodeStream stream;
             writeImageData(picture, layout, quantization.get(), stream, sink);
         }
-    } catch (const std::bad_alloc&) {
-        written = false;
-    }
-    written = written && sinkFlush(sink) && std::fflush(file.get()) == 0;
-    const bool closed = std::fclose(file.release()) == 0;
-    if (!written || !closed) {
-        if (!inPlace) std::remove(tempPath.c_str());
-        return fail(why, "disk full or write error while writing the GIF");
-    }
-    if (!inPlace && !replaceFile(tempPath, target)) {
-        std::remove(tempPath.c_str());
-        return fail(why, "cannot replace the GIF file");
-    }
-    return 1;
+        return 1;
+    });
+}
+
+int writeGif(BitmapBands& bands, const char* path, int transparentGif, TransparentColour transparentColour,
+             std::string* why) {
+    if (!path || !*path) return fail(why, "no file name to save to");
+    const Picture& picture = bands.head;
+    const ColourTable table = buildColourTable(picture);
+    const auto head = buildHead(picture, table, transparentGif, transparentIndex(table, transparentColour));
+    const int bitCount = pictureHeader(picture).biBitCount;
+    const auto width = static_cast<std::size_t>(picture.width);
+    const auto stride = static_cast<std::size_t>(bands.stride);
+    // Bands small enough to be packed while still in the cache.
+    const std::int64_t bandRows = std::max<std::int64_t>(1, std::int64_t{256 * 1024} / bands.stride);
+    return saveGif(path, fileLength(picture), why, [&](GifSink& sink, std::string* reason) {
+        sinkWrite(sink, head.data(), head.size());
+        std::vector<std::uint8_t> band(static_cast<std::size_t>(std::min<std::int64_t>(bandRows, picture.height)) * stride);
+        std::vector<std::uint8_t> indices(bitCount == 8 ? 0 : width);
+        GifCodeStream stream;
+        startImageData(stream);
+        // Top row first: from the file's start when it holds the rows top-down, else from its end.
+        for (std::int64_t done = 0; done < picture.height;) {
+            const std::int64_t rows = std::min<std::int64_t>(bandRows, picture.height - done);
+            const std::int64_t first = bands.topDown ? done : picture.height - done - rows;
+            if (!readBitmapBand(bands, first, rows, band.data(), reason)) return 0;
+            for (std::int64_t i = 0; i < rows; ++i) {
+                const std::uint8_t* row = band.data() + static_cast<std::size_t>(bands.topDown ? i : rows - 1 - i) * stride;
+                if (bitCount == 8) {
+                    putLiteralCodes(stream, sink, std::span(row, width));
+                } else {
+                    rowIndices(row, bitCount, indices);
+                    putLiteralCodes(stream, sink, indices);
+                }
+            }
+            done += rows;
+        }
+        finishImageData(stream, sink);
+        return 1;
+    });
 }
 
 }  // namespace quolb

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <string>
 
+#include "image/bitmap.h"
 #include "image/picture.h"
 
 namespace quolb {
@@ -42,5 +43,11 @@ struct GifOptions {
 int writeGif(const Picture& picture, const char* path, int transparentGif,
              TransparentColour transparentColour, std::string* why = nullptr,
              const GifOptions& options = {});
+
+// Writes the bitmap's GIF to `path` a band of rows at a time: the same file
+// writeGif makes of the loaded picture with default options. Returns 1, or 0
+// with the reason in `why`.
+int writeGif(BitmapBands& bands, const char* path, int transparentGif, TransparentColour transparentColour,
+             std::string* why = nullptr);
 
 }  // namespace quolb

@@ -40,6 +40,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cstdint>
 #include <new>
 #include <span>
 #include <vector>
@@ -421,30 +422,44 @@ int loadPixels(Picture& picture, std::FILE* file, const BitmapLayout& layout, st
 
 }  // namespace
 
-int loadBitmap(Picture& picture, std::FILE* file, std::int64_t fileLength, std::string* why) {
-    // The headers, masks and table are small: read them in one go and parse
-    // them from memory, so a short file shows up as a failed bounded read.
-    std::vector<std::uint8_t> prelude(static_cast<std::size_t>(
+namespace {
+
+// The headers, masks and table are small: read them in one go and parse
+// them from memory, so a short file shows up as a failed bounded read.
+int readPrelude(std::FILE* file, std::int64_t fileLength, std::vector<std::uint8_t>& prelude,
+                BitmapLayout& layout, std::string* why) {
+    prelude.resize(static_cast<std::size_t>(
         std::min<std::int64_t>(std::max<std::int64_t>(fileLength, 0), largestPrelude)));
     if (!seekTo(file, 0) || std::fread(prelude.data(), 1, prelude.size(), file) != prelude.size())
         return fail(why, "cannot read the file");
+    return readLayout(prelude, fileLength, layout, why);
+}
 
-    BitmapLayout layout;
-    if (!readLayout(prelude, fileLength, layout, why)) return 0;
-    const DibHeader& h = layout.header;
-    const std::uint16_t bitCount = widensTo24(layout) ? std::uint16_t{24} : h.biBitCount;
-    if (!allocateDib(picture, h.biWidth, layout.height, bitCount, layout.colorCount, why)) return 0;
-
-    // The file's header, field by field, but in the one form the DIB holds.
-    DibHeader stored = h;
+// The file's header, field by field, but in the one form the DIB holds, and
+// the colour table behind it.
+void storeHead(Picture& picture, const BitmapLayout& layout, std::uint16_t bitCount) {
+    DibHeader stored = layout.header;
     stored.biSize = dibHeaderSize;
     stored.biHeight = layout.height;
     stored.biCompression = biRgb;
     stored.biBitCount = bitCount;
-    if (h.biCompression == biRle8 || h.biCompression == biRle4 || bitCount != h.biBitCount)
+    const std::uint32_t compression = layout.header.biCompression;
+    if (compression == biRle8 || compression == biRle4 || bitCount != layout.header.biBitCount)
         stored.biSizeImage = static_cast<std::uint32_t>(picture.imageSize);
     storeDibHeader(stored, std::span<std::uint8_t, dibHeaderSize>(picture.dib.data(), dibHeaderSize));
     std::copy(layout.table.begin(), layout.table.end(), picture.dib.begin() + dibHeaderSize);
+}
+
+}  // namespace
+
+int loadBitmap(Picture& picture, std::FILE* file, std::int64_t fileLength, std::string* why) {
+    std::vector<std::uint8_t> prelude;
+    BitmapLayout layout;
+    if (!readPrelude(file, fileLength, prelude, layout, why)) return 0;
+    const DibHeader& h = layout.header;
+    const std::uint16_t bitCount = widensTo24(layout) ? std::uint16_t{24} : h.biBitCount;
+    if (!allocateDib(picture, h.biWidth, layout.height, bitCount, layout.colorCount, why)) return 0;
+    storeHead(picture, layout, bitCount);
 
     if (!loadPixels(picture, file, layout, why)) {
         releasePicture(picture);
@@ -452,6 +467,47 @@ int loadBitmap(Picture& picture, std::FILE* file, std::int64_t fileLength, std::
     }
     noteAlpha(picture, layout);
     buildPalette(picture);
+    return 1;
+}
+
+int openBitmapBands(const Picture& request, BitmapBands& bands, std::string* why) {
+    bands.file = openFile(request.path.c_str(), "rb");
+    if (!bands.file) return fail(why, "cannot open the file");
+    const std::int64_t length = measureFile(bands.file.get());
+    if (length < 0) return fail(why, "cannot measure the file");
+    std::vector<std::uint8_t> prelude;
+    BitmapLayout layout;
+    if (!readPrelude(bands.file.get(), length, prelude, layout, why)) return 0;
+    const DibHeader& h = layout.header;
+    if (h.biCompression != biRgb || h.biBitCount > 8)
+        return fail(why, "the rows are not stored plainly with 8 bits or fewer");
+    // The limits of a whole load (allocateDib), checked without allocating the rows.
+    const std::int64_t pixels = std::int64_t{h.biWidth} * layout.height;
+    if (request.maxPixels > 0 && pixels > request.maxPixels) return fail(why, "more pixels than the limit");
+    bands.stride = dibStride(h.biBitCount, h.biWidth);
+    const std::int64_t imageSize = bands.stride * layout.height;
+    if (imageSize > INT32_MAX - static_cast<std::int64_t>(dibHeaderSize) - 4 * 256)
+        return fail(why, "picture is too large");
+
+    Picture& head = bands.head;
+    head.dib.assign(dibHeaderSize + 4 * static_cast<std::size_t>(layout.colorCount), 0);
+    head.width = h.biWidth;
+    head.height = layout.height;
+    head.imageSize = static_cast<std::int32_t>(imageSize);
+    head.colorCount = layout.colorCount;
+    storeHead(head, layout, h.biBitCount);
+    buildPalette(head);
+    bands.pixelOffset = layout.pixelOffset;
+    bands.topDown = layout.topDown;
+    return 1;
+}
+
+int readBitmapBand(BitmapBands& bands, std::int64_t firstRow, std::int64_t rows, std::uint8_t* out,
+                   std::string* why) {
+    const auto bytes = static_cast<std::size_t>(rows * bands.stride);
+    if (!seekTo(bands.file.get(), bands.pixelOffset + firstRow * bands.stride) ||
+        std::fread(out, 1, bytes, bands.file.get()) != bytes)
+        return fail(why, "pixel data runs past the end of the file");
     return 1;
 }
 

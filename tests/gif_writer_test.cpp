@@ -9,6 +9,7 @@
 #include <random>
 #include <tuple>
 
+#include "tests/support/bmp_builder.h"
 #include "tests/support/reference_packer.h"
 #include "gif/packer.h"
 #include "gif/writer.h"
@@ -116,6 +117,11 @@ TEST_F(GifWriterTest, CodeStreamMatchesTheBitByBitPacker) {
     }
 }
 
+Bytes readFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+}
+
 // Every way of packing this build has, fed in calls of random lengths (so
 // calls start between bytes and inside sub-blocks), past the packer's
 // internal pieces too.
@@ -149,11 +155,57 @@ TEST(GifPacker, EveryWayMatchesTheBitByBitPacker) {
     }
 }
 
-#ifdef QUOLB_HAVE_GIFLIB
-Bytes readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+// A plain bitmap converted a band of rows at a time makes the file its
+// loaded picture makes: both row orders, bands cut inside the picture, a
+// transparent colour; bitmaps that are not plain are left to a whole load.
+TEST_F(GifWriterTest, BandsMakeTheFileTheLoadedPictureMakes) {
+    struct Case { std::int32_t width, height; std::uint16_t bits; std::uint32_t colours; bool topDown; };
+    const Case cases[] = {
+        {1, 1, 8, 0, false}, {13, 7, 4, 16, true}, {333, 1000, 8, 256, false},
+        {4097, 70, 1, 2, true}, {3000, 200, 8, 5, true}, {17, 900, 4, 3, false},
+    };
+    std::mt19937 random(3);
+    for (const Case& c : cases) {
+        test::BmpBuilder bmp;
+        bmp.width = c.width;
+        bmp.height = c.topDown ? -c.height : c.height;
+        bmp.bitCount = c.bits;
+        bmp.clrUsed = c.colours;
+        const std::uint32_t entries = c.colours ? c.colours : 1u << c.bits;
+        bmp.table.resize(4 * entries);
+        for (auto& byte : bmp.table) byte = static_cast<std::uint8_t>(random());
+        bmp.pixels.resize(static_cast<std::size_t>(dibStride(c.bits, c.width) * c.height));
+        for (auto& byte : bmp.pixels) byte = static_cast<std::uint8_t>(random());
+        const fs::path input = folder / "in.bmp";
+        const Bytes bytes = bmp.bytes();
+        std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        const TransparentColour colour{bmp.table[2], bmp.table[1], bmp.table[0]};
+
+        Picture picture;
+        picture.path = input.string();
+        picture.fileType = FileType::bitmap;
+        ASSERT_EQ(loadPicture(picture), 1);
+        const fs::path whole = folder / "whole.gif", banded = folder / "banded.gif";
+        ASSERT_EQ(writeGif(picture, whole.string().c_str(), 1, colour), 1);
+        BitmapBands bands;
+        ASSERT_EQ(openBitmapBands(picture, bands, nullptr), 1);
+        ASSERT_EQ(writeGif(bands, banded.string().c_str(), 1, colour), 1);
+        EXPECT_EQ(readFile(banded), readFile(whole)) << c.width << " x " << c.height << ", " << c.bits << " bits";
+    }
+    test::BmpBuilder rle;
+    rle.bitCount = 8;
+    rle.compression = 1;
+    rle.pixels = {1, 0, 0, 1};
+    const fs::path input = folder / "rle.bmp";
+    const Bytes bytes = rle.bytes();
+    std::ofstream(input, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    Picture request;
+    request.path = input.string();
+    BitmapBands bands;
+    EXPECT_EQ(openBitmapBands(request, bands, nullptr), 0);
 }
+
+#ifdef QUOLB_HAVE_GIFLIB
 
 // Compressed files decode to what the plain file of the same picture decodes
 // to, with the table cut to the smallest power of two holding the indices
