@@ -4,7 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#if (defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))) || defined(__SSE2__)
 #include <immintrin.h>
 #endif
 
@@ -83,11 +83,20 @@ namespace {
 constexpr std::size_t pieceCodes = 8192;
 constexpr std::size_t pieceBytes = pieceCodes / 8 * 9;
 
-// A run is short (at most clearLimit codes): fixed-size copies beat the
-// library's start-up for each.
-void copyCodes(std::uint8_t* to, const std::uint8_t* from, std::size_t count) {
-    for (; count >= 16; count -= 16, to += 16, from += 16) std::memcpy(to, from, 16);
-    for (; count > 0; --count) *to++ = *from++;
+// A run is short (at most clearLimit codes): whole 16-byte copies, which
+// may write up to 15 bytes past the run (the buffer has room for them), beat
+// the library's start-up for each; they may not read past the input.
+void copyCodes(std::uint8_t* to, const std::uint8_t* from, std::size_t count, const std::uint8_t* end) {
+#if defined(__SSE2__)
+    if (static_cast<std::size_t>(end - from) >= (count + 15) / 16 * 16) {
+        for (std::size_t i = 0; i < count; i += 16)
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + i), _mm_loadu_si128(reinterpret_cast<const __m128i*>(from + i)));
+        return;
+    }
+#else
+    (void)end;
+#endif
+    std::memcpy(to, from, count);
 }
 
 // Sends one code, the clear code first when it is due.
@@ -206,7 +215,7 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
     const std::uint8_t* const end = next + codes.size();
     for (; next != end && stream.bitCount != 0; ++next) putCode(stream, sink, *next);
 
-    std::array<std::uint8_t, pieceCodes> gathered;
+    std::array<std::uint8_t, pieceCodes + 16> gathered;
     std::array<std::uint8_t, pieceBytes> spread;
     std::array<std::uint16_t, pieceCodes> clears;  // where the clear codes go
     while (next != end) {
@@ -222,7 +231,7 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
             const auto due = static_cast<std::size_t>(stream.clearLimit - stream.codesSinceClear);
             const std::size_t run =
                 std::min({due, pieceCodes - count, static_cast<std::size_t>(end - next)});
-            copyCodes(gathered.data() + count, next, run);
+            copyCodes(gathered.data() + count, next, run, end);
             count += run;
             next += run;
             stream.codesSinceClear += static_cast<std::int32_t>(run);
