@@ -228,7 +228,7 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
                 stream.codesSinceClear = 0;
                 if (count == pieceCodes) break;
             }
-            const auto due = static_cast<std::size_t>(stream.clearLimit - stream.codesSinceClear);
+            const auto due = static_cast<std::size_t>(std::max(stream.clearLimit - stream.codesSinceClear, 1));
             const std::size_t run =
                 std::min({due, pieceCodes - count, static_cast<std::size_t>(end - next)});
             copyCodes(gathered.data() + count, next, run, end);
