@@ -150,8 +150,7 @@ TEST(Bitmap, ImageMagicksBitmapsLoadPixelForPixel) {
         const test::TempFile theirs(".bmp");
         ASSERT_TRUE(runImageMagick("convert -size 37x23 -seed 1 plasma:fractal " + k.options + "'" + theirs.path() +
                                    "'"));
-        std::ifstream in(theirs.path(), std::ios::binary);
-        const Bytes file{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const Bytes file = test::readBytes(theirs.path());
         Picture picture;
         std::string why;
         ASSERT_EQ(load(file, picture, why), 1) << why;

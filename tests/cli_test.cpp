@@ -14,6 +14,15 @@
 #include "tests/support/tim_builder.h"
 #include "cli/naming.h"
 
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <csignal>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace quolb {
 namespace {
 
@@ -28,21 +37,6 @@ TEST(CliNaming, CutsOnlyTheFileNamesExtension) {
     EXPECT_EQ(defaultOutput(".hidden"), ".hidden.gif");
     EXPECT_EQ(itemOutput("out/pack.gif", 7), "out/pack-007.gif");
 }
-
-}  // namespace
-}  // namespace quolb
-
-#ifdef _WIN32
-#include <windows.h>
-#else
-#include <csignal>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
-#endif
-
-namespace quolb {
-namespace {
 
 namespace fs = std::filesystem;
 using Bytes = std::vector<std::uint8_t>;
@@ -214,25 +208,34 @@ TEST_F(Cli, TakesEveryWindowsName) {
     fs::permissions(dir / "cafe.gif", fs::perms::owner_write, fs::perm_options::add);  // so it can be removed
 }
 #else
+// Usage errors exit with 2, name the program and write nothing; the
+// program speaks for its argument parser.
 TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
     const std::string input = write("cat.bmp");
-    for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {},
-             {"--bogus", input},
-             {"-o", (dir / "x.gif").string(), input, input},
-             {"--transparent", "256,0,0", input},
-             {"--palette", "grey", input},
-             {input, write("named.gif")},  // an ending the name rule does not know: nothing converts
-             {"--item", "0", input},
-             {"--all", "--item", "2", input},
-             {"-o", "", input},
-             {"--lzw", "--info", input},
-         }) {
-        run(args);
+    const struct {
+        std::vector<std::string> args;
+        std::string message;
+    } cases[] = {
+        {{}, "no input given"},
+        {{"--bogus", input}, ""},
+        {{"-o", (dir / "x.gif").string(), input, input}, ""},
+        {{"--transparent", "256,0,0", input}, ""},
+        {{"--palette", "grey", input}, "--palette: 'grey' is not adaptive or fixed"},
+        {{input, write("named.gif")}, ""},  // an ending the name rule does not know: nothing converts
+        {{"--item", "0", input}, ""},
+        {{"--item", "x", input}, "--item: 'x' is not a number"},
+        {{"--all", "--item", "2", input}, "cannot be used together"},
+        {{"-o", "", input}, ""},
+        {{"-o", "a.gif", "-o", "b.gif", input}, "--output may be given only once"},
+        {{"--lzw", "--info", input}, ""},
+    };
+    for (const auto& c : cases) {
+        run(c.args);
         EXPECT_EQ(status, 2) << err;
         EXPECT_EQ(err.rfind("quolb-gif: ", 0), 0u) << err;
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
     }
-    EXPECT_FALSE(fs::exists(dir / "cat.gif") || fs::exists(dir / "x.gif"));
+    EXPECT_FALSE(fs::exists(dir / "cat.gif") || fs::exists(dir / "x.gif") || fs::exists(dir / "a.gif"));
 }
 
 // One run: a failure is reported while the rest convert, each beside its
@@ -502,7 +505,7 @@ TEST_F(Cli, OutputFoldersAndItemNumbers) {
 }
 
 // Failed writes to standard output count; names reach messages and JSON
-// safely; the program speaks for its argument parser.
+// safely.
 TEST_F(Cli, KeepsItsOutputsClean) {
     for (const char* args : {"--help", "--info cat.bmp"}) {
         write("cat.bmp");
@@ -515,21 +518,6 @@ TEST_F(Cli, KeepsItsOutputsClean) {
     EXPECT_EQ(out.rfind("{\"path\": \"caf\\ufffd.bmp\"", 0), 0u) << out;
     run({"-q", "line\x1b[2Jbreak.bmp"});
     EXPECT_NE(err.find("quolb-gif: line\\x1b[2Jbreak.bmp: cannot read"), std::string::npos) << err;
-    const struct {
-        std::vector<std::string> args;
-        std::string message;
-    } cases[] = {
-        {{"-o", "a.gif", "-o", "b.gif", "cat.bmp"}, "--output may be given only once"},
-        {{"--item", "x", "cat.bmp"}, "--item: 'x' is not a number"},
-        {{"--palette", "foo", "cat.bmp"}, "--palette: 'foo' is not adaptive or fixed"},
-        {{"--all", "--item", "2", "cat.bmp"}, "cannot be used together"},
-        {{}, "no input given"},
-    };
-    for (const auto& c : cases) {
-        run(c.args);
-        EXPECT_EQ(status, 2);
-        EXPECT_NE(err.find(c.message), std::string::npos) << err;
-    }
 }
 
 // An interrupted conversion removes its temporary file and ends by the
@@ -561,12 +549,6 @@ TEST_F(Cli, InterruptionLeavesNoTemporaryFile) {
 }
 
 #endif  // the runs above that need POSIX names or a POSIX shell
-
-}  // namespace
-}  // namespace quolb
-
-namespace quolb {
-namespace {
 
 // A TIM picture without a colour table says its grey ramp is a stand-in, and
 // --zero-transparent writes a GIF; it names its own colour rule, so it does

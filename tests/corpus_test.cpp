@@ -16,6 +16,7 @@
 
 #include "gif/writer.h"
 #include "image/picture.h"
+#include "tests/support/load_file.h"
 #include "tests/support/temp_file.h"
 #ifdef QUOLB_HAVE_GIFLIB
 #include "tests/support/gif_decode.h"
@@ -42,11 +43,6 @@ std::vector<fs::path> filesIn(const fs::path& folder, const std::string& extensi
 }
 
 #ifdef QUOLB_HAVE_GIFLIB
-Bytes readBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
 // A TIM file read straight from the format, sharing nothing with the loader:
 // every pixel's colour, top row first, and whether it was stored as 0x0000.
 struct TimPixels {
@@ -110,14 +106,12 @@ TEST(RealTim, EveryFileConvertsToItsOwnColoursAndZeroMarksTransparency) {
     int direct = 0;
     for (const fs::path& path : files) {
         SCOPED_TRACE(path.filename().string());
-        const TimPixels expected = decodeIndependently(readBytes(path));
+        const TimPixels expected = decodeIndependently(test::readBytes(path));
         const std::set<Rgb> distinct(expected.colours.begin(), expected.colours.end());
         const bool lossless = distinct.size() <= 256;
         direct += expected.mode >= 2;
         for (const bool zeroTransparent : {false, true}) {
-            Picture picture;
-            picture.path = path.string();
-            picture.fileType = FileType::tim;
+            Picture picture = test::pictureAt(path.string(), FileType::tim);
             picture.markZeroPixels = zeroTransparent;
             std::string why;
             ASSERT_EQ(loadPicture(picture, &why), 1) << why;
@@ -151,9 +145,7 @@ TEST(BmpSuite, EveryFileLoadsOrGivesAReasonAndGoodOnesLoad) {
     for (const char* kind : {"g", "q", "b"}) {
         for (const fs::path& path : filesIn(folder / kind, ".bmp")) {
             SCOPED_TRACE(path.string());
-            Picture picture;
-            picture.path = path.string();
-            picture.fileType = FileType::bitmap;
+            Picture picture = test::pictureAt(path.string(), FileType::bitmap);
             std::string why;
             const int loaded = loadPicture(picture, &why);
             if (std::string(kind) == "g") {
@@ -191,9 +183,7 @@ TEST(BmpSuite, PalettePicturesMatchTheReferenceRenderings) {
     int palette = 0;
     for (const char* kind : {"g", "q"}) {
         for (const fs::path& path : filesIn(folder / kind, ".bmp")) {
-            Picture picture;
-            picture.path = path.string();
-            picture.fileType = FileType::bitmap;
+            Picture picture = test::pictureAt(path.string(), FileType::bitmap);
             if (!loadPicture(picture) || pictureHeader(picture).biBitCount > 8) continue;
             gifs.push_back(std::make_unique<test::TempFile>(".gif"));
             ASSERT_EQ(writeGif(picture, gifs.back()->path().c_str(), 0, {}), 1);

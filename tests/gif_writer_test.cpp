@@ -10,6 +10,7 @@
 #include <tuple>
 
 #include "tests/support/reference_packer.h"
+#include "tests/support/temp_file.h"
 #include "gif/packer.h"
 #include "gif/writer.h"
 #ifdef QUOLB_HAVE_GIFLIB
@@ -85,8 +86,7 @@ TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
         const Sample sample = makePicture(c.width, c.height, c.bits, c.colours);
         std::string why;
         ASSERT_EQ(writeGif(sample.picture, path.string().c_str(), c.flag, c.colour, &why), 1) << why;
-        std::ifstream in(path, std::ios::binary);
-        const Bytes file(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
+        const Bytes file = test::readBytes(path);
         ASSERT_GE(file.size(), 802u);
         EXPECT_EQ(Bytes(file.begin() + 800, file.end() - 2), test::referenceCodeStream(sample.indices));
         EXPECT_EQ(Bytes(file.end() - 2, file.end()), (Bytes{0x00, 0x3B})) << "block terminator and trailer";
@@ -124,24 +124,6 @@ TEST_F(GifWriterTest, TransparentColourCoversEveryPixelOfIt) {
 #endif
 }
 
-// Every pixel count from 1 to 1300, in rows of random widths: through four
-// clear codes and five sub-blocks the code stream crosses the 8-code byte
-// cycle, the 253-code clear cycle and the 255-byte block cycle.
-TEST_F(GifWriterTest, CodeStreamMatchesTheBitByBitPacker) {
-    std::mt19937 random(1);
-    const fs::path path = folder / "codes.gif";
-    for (std::size_t count = 1; count <= 1300; ++count) {
-        std::size_t width = 1 + random() % std::min<std::size_t>(count, 700);
-        while (count % width != 0) --width;
-        const Sample sample = makePicture(width, count / width, 8, 256);
-        ASSERT_EQ(writeGif(sample.picture, path.string().c_str(), 0, {}), 1);
-        std::ifstream in(path, std::ios::binary);
-        const Bytes file(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
-        ASSERT_EQ(Bytes(file.begin() + 800, file.end() - 2), test::referenceCodeStream(sample.indices))
-            << width << " x " << count / width;
-    }
-}
-
 // Every way of packing this build has, fed in calls of random lengths (so
 // calls start between bytes and inside sub-blocks), past the packer's
 // internal pieces too.
@@ -176,11 +158,6 @@ TEST(GifPacker, EveryWayMatchesTheBitByBitPacker) {
 }
 
 #ifdef QUOLB_HAVE_GIFLIB
-Bytes readFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>{});
-}
-
 // Compressed files decode to what the plain file of the same picture decodes
 // to, with the table cut to the smallest power of two holding the indices
 // used, and are never larger; where compressing does not pay, the plain file
@@ -229,7 +206,7 @@ TEST_F(GifWriterTest, CompressedFilesDecodeAsThePlainOnes) {
         std::string why;
         ASSERT_EQ(writeGif(sample.picture, plainPath.string().c_str(), 1, {0, 0, 0}, &why), 1) << why;
         ASSERT_EQ(writeGif(sample.picture, lzwPath.string().c_str(), 1, {0, 0, 0}, &why, {.lzw = true}), 1) << why;
-        const Bytes plain = readFile(plainPath), lzw = readFile(lzwPath);
+        const Bytes plain = test::readBytes(plainPath), lzw = test::readBytes(lzwPath);
         test::DecodedGif expected, got;
         ASSERT_TRUE(test::decodeGifFile(plainPath.string(), expected, &why)) << why;
         ASSERT_TRUE(test::decodeGifFile(lzwPath.string(), got, &why)) << why;
@@ -274,8 +251,7 @@ TEST_F(GifWriterTest, FailedSaveKeepsTheOldFile) {
     std::string why;
     EXPECT_EQ(writeGif(makePicture(300, 300, 8, 256).picture, (folder / "old.gif").string().c_str(), 0, {}, &why), 0);
     EXPECT_EQ(why, "disk full or write error while writing the GIF");
-    const Bytes old(std::istreambuf_iterator<char>(std::ifstream(folder / "old.gif").rdbuf()), std::istreambuf_iterator<char>{});
-    EXPECT_EQ(old, Bytes(1000, 'B'));  // the stream is closed again before the unmount
+    EXPECT_EQ(test::readBytes(folder / "old.gif"), Bytes(1000, 'B'));  // the stream is closed again before the unmount
     EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "a temporary file was left";
     ::umount(folder.c_str());
 }

@@ -9,6 +9,7 @@
 #include "image/byte_reader.h"
 #include "image/picture.h"
 #include "tests/support/bmp_builder.h"
+#include "tests/support/load_file.h"
 #include "tests/support/temp_file.h"
 #include "tests/support/tim_builder.h"
 
@@ -16,14 +17,14 @@ namespace quolb {
 namespace {
 
 TEST(LoadPicture, MissingFileLeavesTheRecordAsItWas) {
-    Picture picture;
-    picture.path = "quolb-no-such-file.bmp";
-    picture.fileType = FileType::bitmap;
+    Picture picture = test::pictureAt("quolb-no-such-file.bmp", FileType::bitmap);
     picture.archiveOffset = 99;
     picture.dib.assign(44, 7);
     std::string why;
-    EXPECT_EQ(loadPicture(picture, &why), 0);
+    LoadFailure failure = LoadFailure::none;
+    EXPECT_EQ(loadPicture(picture, &why, &failure), 0);
     EXPECT_EQ(why, "cannot open the file");
+    EXPECT_EQ(failure, LoadFailure::cannotOpen);
     EXPECT_EQ(picture.archiveOffset, 99);
     EXPECT_EQ(picture.dib, std::vector<std::uint8_t>(44, 7));
 }
@@ -59,9 +60,7 @@ TEST(LoadPicture, FallsBackOnTheBytesAndTellsTheKindOfFailure) {
     };
     for (const Row& row : rows) {
         const test::TempFile file(".dat", *row.bytes);
-        Picture picture;
-        picture.path = file.path();
-        picture.fileType = row.chosen;
+        Picture picture = test::pictureAt(file.path(), row.chosen);
         std::string why;
         LoadFailure failure = LoadFailure::cannotOpen;
         EXPECT_EQ(loadPictureAsItIs(picture, &why, &failure), row.loaded) << row.what << ": " << why;
@@ -69,17 +68,10 @@ TEST(LoadPicture, FallsBackOnTheBytesAndTellsTheKindOfFailure) {
         EXPECT_EQ(failure, row.failure) << row.what << ": " << why;
         EXPECT_EQ(picture.dib.empty(), row.loaded == 0) << row.what;
     }
-    Picture missing;
-    missing.path = "quolb-no-such-file.bmp";
-    missing.fileType = FileType::bitmap;
-    LoadFailure failure = LoadFailure::none;
-    EXPECT_EQ(loadPicture(missing, nullptr, &failure), 0);
-    EXPECT_EQ(failure, LoadFailure::cannotOpen);
     // Only loadPictureAsItIs looks at the bytes.
     const test::TempFile file(".dat", tim);
-    Picture asChosen;
-    asChosen.path = file.path();
-    asChosen.fileType = FileType::bitmap;
+    Picture asChosen = test::pictureAt(file.path(), FileType::bitmap);
+    LoadFailure failure = LoadFailure::none;
     EXPECT_EQ(loadPicture(asChosen, nullptr, &failure), 0);
     EXPECT_EQ(failure, LoadFailure::notThisType);
 }
@@ -99,9 +91,7 @@ TEST(PictureHasColour, FindsOnlyColoursOfPixels) {
     };
     for (const auto& [builder, what] : pictures) {
         const test::TempFile file(".bmp", builder.bytes());
-        Picture picture;
-        picture.path = file.path();
-        picture.fileType = FileType::bitmap;
+        Picture picture = test::pictureAt(file.path(), FileType::bitmap);
         std::string why;
         ASSERT_EQ(loadPicture(picture, &why), 1) << what << ": " << why;
         EXPECT_TRUE(pictureHasColour(picture, {0x10, 0x20, 0x30})) << what;

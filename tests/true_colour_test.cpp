@@ -18,6 +18,7 @@
 
 #include "gif/quantizer.h"
 #include "gif/writer.h"
+#include "tests/support/load_file.h"
 #include "tests/support/gif_decode.h"
 #include "tests/support/temp_file.h"
 
@@ -211,16 +212,13 @@ TEST(TrueColourGif, BmpSuiteMatchesItsReferenceRenderings) {
     };
     for (const auto& [file, reference] : files) {
         SCOPED_TRACE(file);
-        Picture picture;
-        picture.path = (suite / file).string();
-        picture.fileType = FileType::bitmap;
+        Picture picture = test::pictureAt((suite / file).string(), FileType::bitmap);
         std::string why;
         ASSERT_EQ(loadPicture(picture, &why), 1) << why;
         const Written w = writeAndDecode(picture, 0, {}, {.alphaTransparency = true});
         const test::TempFile raw(".rgba");
         ASSERT_EQ(std::system(("convert '" + (suite / "html" / (reference + ".png")).string() + "' -depth 8 'rgba:" + raw.path() + "'").c_str()), 0);
-        std::ifstream in(raw.path(), std::ios::binary);
-        const std::vector<std::uint8_t> rgba{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        const std::vector<std::uint8_t> rgba = test::readBytes(raw.path());
         ASSERT_EQ(rgba.size(), 4 * w.colours.size());
         std::vector<Rgb3> expected, got;
         std::map<std::uint32_t, int> distinct;

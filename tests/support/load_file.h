@@ -13,6 +13,14 @@ struct Loaded {
     std::string why;  // "" when the last load succeeded
 };
 
+// A record that will load `path` as a file of `type`.
+inline Picture pictureAt(const std::string& path, FileType type) {
+    Picture picture;
+    picture.path = path;
+    picture.fileType = type;
+    return picture;
+}
+
 // Loads `path` as a file of `type` into loaded.picture; returns loadPicture's result.
 inline int loadFile(Loaded& loaded, const std::string& path, FileType type) {
     releasePicture(loaded.picture);
