@@ -377,22 +377,6 @@ int zeroTransparentIndices(const Picture& picture, const PixelLayout& layout, Pi
 }
 
 
-// With GifOptions::zeroTransparent, `write` gets the picture as indices in
-// which exactly the pixels stored as 0x0000 take the transparent entry (or
-// the picture as it is, without a transparent colour, when it has none).
-template <typename Write>
-int writeZeroTransparent(const Picture& picture, const PixelLayout& layout, const GifOptions& options,
-                         std::string* why, Write write) {
-    Picture indexed;
-    TransparentColour marker;
-    bool any = false;
-    if (!zeroTransparentIndices(picture, layout, indexed, marker, any, why)) return 0;
-    GifOptions rest = options;
-    rest.zeroTransparent = false;
-    return any ? write(indexed, 1, marker, rest) : write(picture, 0, TransparentColour{}, rest);
-}
-
-
 int prepareGif(const Picture& picture, const PixelLayout& layout, int transparentGif,
                TransparentColour transparentColour, const GifOptions& options, PreparedGif& out, std::string* why) {
     // Pictures with indices keep their own table; deeper ones get a table
@@ -499,39 +483,55 @@ int pictureHasColour(const Picture& picture, TransparentColour colour) {
     return 0;
 }
 
-int writeGif(const Picture& picture, const char* path, int transparentGif, TransparentColour transparentColour,
-             std::string* why, const GifOptions& options) {
+namespace {
+
+// The road both ways of saving share: check the picture, settle its table
+// and indices, then let `output` write the prepared GIF. With
+// GifOptions::zeroTransparent the picture goes as indices in which exactly
+// the pixels stored as 0x0000 take the transparent entry (or as it is,
+// without a transparent colour, when it has none).
+template <typename Output>
+int writeThrough(const Picture& picture, int transparentGif, TransparentColour transparentColour, std::string* why,
+                 const GifOptions& options, Output output) {
     PixelLayout layout;
     if (!checkPicture(picture, layout, why)) return 0;
-    if (!path || !*path) return fail(why, "no file name to save to");
-    if (options.zeroTransparent)
-        return writeZeroTransparent(picture, layout, options, why, [&](const Picture& p, int t, TransparentColour c,
-                                                                       const GifOptions& o) {
-            return writeGif(p, path, t, c, why, o);
-        });
+    if (options.zeroTransparent) {
+        Picture indexed;
+        TransparentColour marker;
+        bool any = false;
+        if (!zeroTransparentIndices(picture, layout, indexed, marker, any, why)) return 0;
+        GifOptions rest = options;
+        rest.zeroTransparent = false;
+        return any ? writeThrough(indexed, 1, marker, why, rest, output)
+                   : writeThrough(picture, 0, TransparentColour{}, why, rest, output);
+    }
     PreparedGif gif;
     if (!prepareGif(picture, layout, transparentGif, transparentColour, options, gif, why)) return 0;
-    // See gif/save_file.h for how the new file takes the old one's place.
-    SaveTarget save;
-    if (!beginSave(path, save, why)) return 0;
-    const bool written = writePrepared(picture, layout, gif, save.file.get());
-    return finishSave(save, written, why);
+    return output(picture, layout, gif);
+}
+
+}  // namespace
+
+int writeGif(const Picture& picture, const char* path, int transparentGif, TransparentColour transparentColour,
+             std::string* why, const GifOptions& options) {
+    if (!path || !*path) return fail(why, "no file name to save to");
+    return writeThrough(picture, transparentGif, transparentColour, why, options,
+                        [&](const Picture& p, const PixelLayout& layout, PreparedGif& gif) {
+                            // See gif/save_file.h for how the new file takes the old one's place.
+                            SaveTarget save;
+                            if (!beginSave(path, save, why)) return 0;
+                            const bool written = writePrepared(p, layout, gif, save.file.get());
+                            return finishSave(save, written, why);
+                        });
 }
 
 int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif,
                      TransparentColour transparentColour, std::string* why, const GifOptions& options) {
-    PixelLayout layout;
-    if (!checkPicture(picture, layout, why)) return 0;
-    if (options.zeroTransparent)
-        return writeZeroTransparent(picture, layout, options, why, [&](const Picture& p, int t, TransparentColour c,
-                                                                       const GifOptions& o) {
-            return writeGifToStream(p, file, t, c, why, o);
-        });
-    PreparedGif gif;
-    if (!prepareGif(picture, layout, transparentGif, transparentColour, options, gif, why)) return 0;
-    if (!writePrepared(picture, layout, gif, file))
-        return fail(why, "write error while writing the GIF: " + systemReason(errno));
-    return 1;
+    return writeThrough(picture, transparentGif, transparentColour, why, options,
+                        [&](const Picture& p, const PixelLayout& layout, PreparedGif& gif) {
+                            if (writePrepared(p, layout, gif, file)) return 1;
+                            return fail(why, "write error while writing the GIF: " + systemReason(errno));
+                        });
 }
 
 }  // namespace quolb
