@@ -88,9 +88,6 @@ class Desktop:
         for name in names:
             self.run("xdotool", "key", "--delay", "40", name)
 
-    def type(self, text):
-        self.run("xdotool", "type", "--delay", "25", text)
-
     def click(self, x, y):
         # --sync waits for the pointer to move, which it never does when it
         # is there already.
@@ -172,9 +169,8 @@ def read_bmp8(path):
     return table, rows[::-1]
 
 
-def read_tim8(path):
+def read_tim8(data):
     """Colours (widened to 8 bits) and top-down rows of an 8-bit TIM picture."""
-    data = open(path, "rb").read()
     clut_length = struct.unpack_from("<I", data, 8)[0]
     colours = []
     for i in range(256):
@@ -185,6 +181,25 @@ def read_tim8(path):
     width = 2 * width16
     rows = [data[start + r * width: start + (r + 1) * width] for r in range(height)]
     return colours, rows
+
+
+def make_archive(tim, path):
+    """An archive of three containers of an 8-bit TIM picture, their payloads
+    stored as literals; the second has red and blue swapped, so the items
+    differ. Returns the three TIM pictures."""
+    clut = 20
+    swapped = bytearray(tim)
+    for i in range(clut, clut + 512, 2):
+        value = struct.unpack_from("<H", tim, i)[0]
+        struct.pack_into("<H", swapped, i, value & 0x83E0 | (value & 31) << 10 | value >> 10 & 31)
+    pictures = [tim, bytes(swapped), tim]
+    # Mode 0, every flag byte 0: eight literal bytes follow each.
+    items = [b"TIM\0\0\0\0\0\x10" + b"".join(b"\0" + p[i:i + 8] for i in range(1, len(p), 8)) for p in pictures]
+    archive = b"".join(items)
+    if archive.count(b"TIM") != len(items) or b"LZSS" in archive:
+        raise Failure("an archive item's payload holds a marker")
+    open(path, "wb").write(archive)
+    return pictures
 
 
 def write_bmp24(path, table, rows):
@@ -323,10 +338,15 @@ class App:
         wait_for("the dialog to close", lambda: dialog not in self.desktop.windows_named("."))
 
     def type_file_name(self, dialog, path):
-        """Puts a name into the dialog's file name box, replacing what it held."""
+        """Puts a name into the dialog's file name box, replacing what it held,
+        by a message: keys typed under load can lose shifted and non-ASCII
+        characters."""
         self.desktop.focus(dialog)
-        self.desktop.keys("alt+n", "End", "shift+Home", "BackSpace")
-        self.desktop.type(path)
+        self.desktop.keys("alt+n")
+        env = self.desktop.env
+        if subprocess.run([env["QUOLB_WINE_RUN"], env["QUOLB_BOX_READER"], "--name", path], env=env,
+                          capture_output=True, timeout=60).returncode != 0:
+            raise Failure("no file dialog took the name " + path)
 
     def wait_title(self, name):
         want = "[%s]" % name
@@ -348,14 +368,14 @@ class App:
         self.dialog_gone(box)
         return result.stdout.decode("utf-8", errors="replace")
 
-    def open_file(self, path, filter_steps=0, keys=("alt+f", "o"), box=False, shown_as=None):
+    def open_file(self, path, entry_keys=(), keys=("alt+f", "o"), box=False, shown_as=None):
         before = self.title()
         self.desktop.focus(self.window)
         self.desktop.keys(*keys)
         dialog = self.dialog(OPEN_TITLES)
-        if filter_steps:
+        if entry_keys:  # move along the type list from the entry it starts on
             self.desktop.focus(dialog)
-            self.desktop.keys("alt+t", *(["Down"] * filter_steps))
+            self.desktop.keys("alt+t", *entry_keys)
         self.type_file_name(dialog, windows_path(path))
         self.desktop.keys("Return")
         self.dialog_gone(dialog)
@@ -363,6 +383,15 @@ class App:
         title = self.wait_title(shown_as or os.path.basename(path))
         log("opened %s; title %r (was %r)" % (os.path.basename(path), title, before))
         return text
+
+    def open_again(self, name):
+        """File -> Open, Enter: opens whatever the dialog starts on."""
+        self.menu("o")
+        dialog = self.dialog(OPEN_TITLES)
+        self.desktop.focus(dialog)
+        self.desktop.keys("Return")
+        self.dialog_gone(dialog)
+        return self.wait_title(name)
 
     def save_file(self, keys=("alt+f", "s"), confirm=("Return",)):
         """Saves under the proposed name; confirm answers the dialog (and an
@@ -477,13 +506,33 @@ def session(desktop, exe, work, screenshot):
     app.click_client(53, 23 + 90)
     expect_colour(app, *swatch, red, "the swatch")
     log("picked %r from the house" % (red,))
-    app.click_client(5, 23 + 60)
+    app.click_client(0, 23)  # the picture's first column and first row pick too
     expect_colour(app, *swatch, MAGENTA, "the swatch")
     expect_colour(app, 192, 2, MAGENTA, "the swatch's top-left")
     expect_colour(app, 210, 20, MAGENTA, "the swatch's bottom-right")
-    log("picked magenta from the mat")
+    log("picked magenta from the mat at the top-left pixel")
 
-    # Save: the dialog proposes the path without its extension; Enter takes it.
+    # The well keeps showing the colour through a real maximise, minimise
+    # and restore from the window menu. The client area keeps its place in
+    # the frame (a maximised frame's borders lie off the screen).
+    frame, origin = app.frame(), app.origin
+    desktop.focus(app.window)
+    desktop.keys("alt+space", "x")
+    wait_for("the window to fill the screen", lambda: app.frame()[2] >= SCREEN[0])
+    maximised = app.frame()
+    app.origin = (origin[0] + maximised[0] - frame[0], origin[1] + maximised[1] - frame[1])
+    expect_colour(app, *swatch, MAGENTA, "the well when maximised")
+    for key in ("r", "n", "r"):
+        desktop.focus(app.window)
+        desktop.keys("alt+space", key)
+        if key == "n":
+            wait_for("the window to be minimised", lambda: app.frame()[2] < frame[2])
+    wait_for("the window to come back", lambda: app.frame() == frame)
+    app.origin = origin
+    expect_colour(app, *swatch, MAGENTA, "the well after a maximise, a minimise and restores")
+    log("the well showed magenta after a maximise, a minimise and restores")
+
+    # Save: the dialog proposes the path with .gif for its extension; Enter takes it.
     app.save_file()
     wait_for("sample.gif", lambda: os.path.exists(gif) and os.path.getsize(gif) > 800)
     wait_for("sample.gif to be complete", lambda: open(gif, "rb").read()[-1:] == b";")
@@ -547,7 +596,7 @@ def session(desktop, exe, work, screenshot):
     # A TIM picture opened through the first (bitmap) entry is read as what
     # its bytes say.
     app.open_file(tim)
-    colours, tim_rows = read_tim8(tim)
+    colours, tim_rows = read_tim8(open(tim, "rb").read())
     for (px, py) in ((1, 1), (50, 10), (31, 20), (2, 46), (63, 47)):
         expect_colour(app, px, 23 + py, colours[tim_rows[py][px]], "TIM pixel %d,%d" % (px, py))
     log("TIM picture shown the right way up")
@@ -578,6 +627,36 @@ def session(desktop, exe, work, screenshot):
     wait_for("sample24.gif to be complete", lambda: os.path.exists(gif24) and open(gif24, "rb").read()[-1:] == b";")
     check_pixels(gif24, table, rows, MAGENTA)
     log("24-bit picture saved with exactly the magenta mat transparent")
+
+    # A file of no known kind chosen through the last entry is refused; the
+    # next Open still starts on the picture shown before it, and Save then
+    # proposes that picture's name, not the refused one's.
+    refused = open(gif, "rb").read()
+    expect_box(app.open_file(gif, entry_keys=("Down",) * 4, box=True), "選んだ種類の画像ではありません。",
+               "sample.gif", "")
+    app.open_again("sample24.bmp")
+    expect_colour(app, 60, 23 + 84, table[rows[84][60]], "sample24.bmp's pixel 60,84")
+    os.remove(gif24)  # an overwrite question would keep the dialog open
+    app.save_file()
+    wait_for("sample24.gif again", lambda: os.path.exists(gif24) and open(gif24, "rb").read()[-1:] == b";")
+    if open(gif, "rb").read() != refused:
+        raise Failure("the refused file was written over")
+    log("a refused Open changed neither the next Open's name nor Save's")
+
+    # An archive opened through its entry; File -> Open, Enter shows its next
+    # item, since the dialog starts on the archive and its entry. Save
+    # proposes the item's number (the magenta is not in it: saved without).
+    pack = os.path.join(work, "pack.xpb")
+    pictures = make_archive(open(tim, "rb").read(), pack)
+    # The dialog starts on the last entry, chosen for the refused file.
+    app.open_file(pack, entry_keys=("Up",), shown_as="pack.xpb 1/3")
+    app.open_again("pack.xpb 2/3")
+    colours, tim_rows = read_tim8(pictures[1])
+    expect_colour(app, 50, 23 + 10, colours[tim_rows[10][50]], "the second item's pixel 50,10")
+    app.save_file()
+    expect_box(app.message_box(), "透過色がこの画像にないため、透過なしで保存しました。", "pack-002.gif")
+    check_pixels(os.path.join(work, "pack-002.gif"), colours, tim_rows, MAGENTA, flag=0)
+    log("archive items stepped with Open, Enter; pack-002.gif holds the second")
 
     # The About box shows the "CBIT" picture from the program's resources.
     about_table, about_rows = read_bmp8(os.path.join(desktop.env["QUOLB_SOURCE_DIR"], "res", "about.bmp"))
@@ -663,7 +742,7 @@ def main():
     xvfb, env["DISPLAY"] = start_xvfb(env)
     desktop = Desktop(env)
     # Only letters, digits and a dash in the folder's name: every path the
-    # test types into a dialog starts with it.
+    # test puts into a dialog starts with it.
     work = os.path.join(tempfile.gettempdir(), "quolb-e2e-%d" % os.getpid())
     shutil.rmtree(work, ignore_errors=True)
     os.makedirs(work)
