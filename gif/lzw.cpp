@@ -8,8 +8,8 @@
 namespace quolb {
 namespace {
 
-constexpr int tableSize = 4096;  // 12-bit codes
-constexpr int widestCode = 12;
+constexpr unsigned tableSize = 4096;  // 12-bit codes
+constexpr unsigned widestCode = 12;
 
 // Packed bytes are cut into sub-blocks in batches of this many; the slack
 // takes the whole-word stores past the batch's end.
@@ -23,7 +23,7 @@ constexpr std::size_t packedSlack = 64;
 // Measured on photographs, pixel art and noise: clearing at once gives files
 // 4 to 10 % larger on the first two, keeping the table regardless 4 % larger
 // on noise.
-constexpr int fullWindow = 512;
+constexpr unsigned fullWindow = 512;
 constexpr unsigned fullTolerance = 3;  // as a shift: 1/8
 
 // Runs of one index longer than this are followed code by code.
@@ -107,7 +107,7 @@ struct HashTable {
         slots[slot] = code << 20 | prefix << 8 | index;
         runs.added(prefix, index, code);
     }
-    void clear() {
+    void clear(unsigned) {
         std::memset(slots, 0, sizeof(std::uint32_t) << hashBits);
         runs.reset(256);
     }
@@ -129,7 +129,7 @@ struct DirectTable {
         std::memset(children + (code << shift), 0, sizeof(std::uint16_t) << shift);
         runs.added(prefix, index, code);
     }
-    void clear() {
+    void clear(unsigned) {
         std::memset(children, 0, sizeof(std::uint16_t) * first << shift);
         runs.reset(1u << shift);
     }
@@ -138,21 +138,21 @@ struct DirectTable {
 int firstCode(const LzwEncoder& encoder) { return (1 << encoder.minimumCodeSize) + 2; }
 
 // The hot state in locals: the bit accumulator and where packed bytes go.
+// Every code stores a whole word and moves on by the bytes it completed, so
+// there is no branch on how full the accumulator is; the packed buffer's
+// slack takes the word's spare bytes.
 struct Packer {
     std::uint64_t bits;
-    unsigned bitCount;
+    unsigned bitCount;  // below 8 between codes
     std::uint8_t* out;
 
-    void put(std::uint32_t code, int width) {
+    void put(std::uint32_t code, unsigned width) {
         bits |= std::uint64_t{code} << bitCount;
-        bitCount += static_cast<unsigned>(width);
-        if (bitCount >= 32) {
-            const auto word = static_cast<std::uint32_t>(bits);
-            std::memcpy(out, &word, 4);
-            out += 4;
-            bits >>= 32;
-            bitCount -= 32;
-        }
+        bitCount += width;
+        std::memcpy(out, &bits, 8);
+        out += bitCount >> 3;
+        bits >>= bitCount & ~7u;
+        bitCount &= 7;
     }
 };
 
@@ -204,70 +204,123 @@ bool startFullTable(LzwEncoder& encoder, std::uint64_t at) {
 }
 
 template <typename Table>
-void restart(LzwEncoder& encoder, Table& table, Packer& packer) {
-    packer.put(static_cast<std::uint32_t>(1 << encoder.minimumCodeSize), encoder.codeWidth);
-    table.clear();
+void restart(LzwEncoder& encoder, Table& table, Packer& packer, unsigned nextCode, unsigned width) {
+    packer.put(static_cast<std::uint32_t>(1 << encoder.minimumCodeSize), width);
+    table.clear(nextCode);
     encoder.nextCode = firstCode(encoder);
     encoder.codeWidth = encoder.minimumCodeSize + 1;
+}
+
+// The state the inner loops keep in registers.
+struct Matching {
+    const std::uint8_t* p;
+    std::uint32_t prefix;
+    unsigned nextCode;
+};
+
+// After a new code, a string starting a run of its index jumps to the
+// longest run string the table holds in one step.
+template <typename Table>
+inline void jumpRun(const Table& table, Matching& m, const std::uint8_t* end, std::uint32_t index) {
+    if (const std::uint32_t top = table.runs.top[index]; top > 1 && m.p != end && *m.p == index) {
+        const std::size_t n = Runs::repeats(m.p, std::min<std::size_t>(top - 1, static_cast<std::size_t>(end - m.p)), index);
+        m.prefix = table.runs.codes[index * runMax + n];
+        m.p += n;
+    }
+}
+
+// Matches while the table grows, until the input ends or code `limit` has
+// been added. Nothing in between changes the code width or needs judging,
+// so the loop checks nothing else.
+template <typename Table>
+inline void growTable(Table& table, Packer& packer, Matching& m, const std::uint8_t* end, unsigned limit, unsigned width) {
+    Matching s = m;
+    while (s.p != end) {
+        const std::uint32_t index = table.symbol(*s.p++);
+        if (const std::uint32_t child = table.find(s.prefix, index)) {
+            s.prefix = child;
+            continue;
+        }
+        packer.put(s.prefix, width);
+        table.add(s.prefix, index, s.nextCode);
+        s.prefix = index;
+        if (++s.nextCode == limit) break;
+        jumpRun(table, s, end, index);
+    }
+    m = s;
+}
+
+// Matches over a full table until the input ends or `budget` codes have
+// been sent; returns how many were.
+template <typename Table>
+inline unsigned useFullTable(Table& table, Packer& packer, Matching& m, const std::uint8_t* end, unsigned budget) {
+    Matching s = m;
+    unsigned sent = 0;
+    while (s.p != end) {
+        const std::uint32_t index = table.symbol(*s.p++);
+        if (const std::uint32_t child = table.find(s.prefix, index)) {
+            s.prefix = child;
+            continue;
+        }
+        packer.put(s.prefix, widestCode);
+        s.prefix = index;
+        if (++sent == budget) break;
+        jumpRun(table, s, end, index);
+    }
+    m = s;
+    return sent;
 }
 
 template <typename Table>
 void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p, const std::uint8_t* const end) {
     if (p == end) return;
-    std::uint32_t prefix = encoder.prefix < 0 ? table.symbol(*p++) : static_cast<std::uint32_t>(encoder.prefix);
+    const std::uint8_t* const begin = p;
+    Matching m{p, 0, static_cast<unsigned>(encoder.nextCode)};
+    m.prefix = encoder.prefix < 0 ? table.symbol(*m.p++) : static_cast<std::uint32_t>(encoder.prefix);
     std::uint8_t* const packed = encoder.packed.get();
     Packer packer{encoder.bits, encoder.bitCount, packed + encoder.packedLength};
-    const std::uint8_t* const begin = p - (encoder.prefix < 0 ? 1 : 0);
-    const auto position = [&](const std::uint8_t* at) { return encoder.consumed + static_cast<std::uint64_t>(at - begin); };
+    const auto position = [&] { return encoder.consumed + static_cast<std::uint64_t>(m.p - begin); };
+    const auto clearTable = [&](unsigned width) {
+        restart(encoder, table, packer, m.nextCode, width);
+        m.nextCode = static_cast<unsigned>(encoder.nextCode);
+        encoder.restartAt = position();
+    };
+    constexpr unsigned lastWindow = tableSize - fullWindow;  // the code that starts the filling's last window
 
-    // Locals, not the record's fields: the byte stores could alias them.
-    int nextCode = encoder.nextCode;
-    int width = encoder.codeWidth;
-    while (p != end) {
-        const std::uint32_t index = table.symbol(*p++);
-        if (const std::uint32_t child = table.find(prefix, index)) {
-            prefix = child;
-            continue;
-        }
-        packer.put(prefix, width);
-        if (nextCode < tableSize) {
-            table.add(prefix, index, static_cast<std::uint32_t>(nextCode));
-            if (++nextCode > 1 << width) ++width;
-            if (nextCode == tableSize - static_cast<int>(fullWindow)) encoder.windowAt = position(p);
-            if (nextCode == tableSize && (encoder.windowCodes = fullWindow, startFullTable(encoder, position(p)))) {
-                encoder.codeWidth = width;
-                restart(encoder, table, packer);
-                nextCode = encoder.nextCode;
-                width = encoder.codeWidth;
-                encoder.restartAt = position(p);
-            }
-        } else if (++encoder.windowCodes >= fullWindow) {
-            if (judgeFullTable(encoder, position(p))) {
-                encoder.codeWidth = width;
-                restart(encoder, table, packer);
-                nextCode = encoder.nextCode;
-                width = encoder.codeWidth;
-                encoder.restartAt = position(p);
-            }
-        }
-        prefix = index;
-        // A string starting a run of its index jumps to the longest run
-        // string the table holds in one step.
-        if (const std::uint32_t top = table.runs.top[index]; top > 1 && p != end && *p == index) {
-            const std::size_t n = Runs::repeats(p, std::min<std::size_t>(top - 1, static_cast<std::size_t>(end - p)), index);
-            prefix = table.runs.codes[index * runMax + n];
-            p += n;
-        }
+    unsigned width = static_cast<unsigned>(encoder.codeWidth);
+    while (m.p != end) {
         if (static_cast<std::size_t>(packer.out - packed) >= packedBatch) {
             encoder.packedLength = static_cast<std::size_t>(packer.out - packed);
             cutBlocks(encoder, sink, false);
             packer.out = packed + encoder.packedLength;
         }
+        // A code takes at most two bytes: this many fit in the batch.
+        const auto room = static_cast<unsigned>(packedBatch - static_cast<std::size_t>(packer.out - packed)) / 2 + 1;
+        if (m.nextCode < tableSize) {
+            // Up to the code whose addition widens the codes, starts the
+            // filling's last window or fills the table.
+            const unsigned before = m.nextCode;
+            unsigned limit = std::min({(1u << width) + 1, tableSize, before + room});
+            if (before < lastWindow) limit = std::min(limit, lastWindow);
+            growTable(table, packer, m, end, limit, width);
+            if (m.nextCode == before) continue;
+            if (m.nextCode > 1u << width) ++width;
+            if (m.nextCode == lastWindow) encoder.windowAt = position();
+            if (m.nextCode == tableSize) {
+                encoder.windowCodes = fullWindow;
+                if (startFullTable(encoder, position())) clearTable(width), width = static_cast<unsigned>(encoder.codeWidth);
+            }
+        } else {
+            const auto budget = std::min(room, static_cast<unsigned>(fullWindow - encoder.windowCodes));
+            encoder.windowCodes += useFullTable(table, packer, m, end, budget);
+            if (encoder.windowCodes >= fullWindow && judgeFullTable(encoder, position()))
+                clearTable(width), width = static_cast<unsigned>(encoder.codeWidth);
+        }
     }
-    encoder.nextCode = nextCode;
-    encoder.codeWidth = width;
-    encoder.consumed = position(p);
-    encoder.prefix = static_cast<int>(prefix);
+    encoder.nextCode = static_cast<int>(m.nextCode);
+    encoder.codeWidth = static_cast<int>(width);
+    encoder.consumed = position();
+    encoder.prefix = static_cast<int>(m.prefix);
     encoder.bits = packer.bits;
     encoder.bitCount = packer.bitCount;
     encoder.packedLength = static_cast<std::size_t>(packer.out - packed);
@@ -299,14 +352,15 @@ void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
         if (!encoder.direct)
             encoder.direct = std::make_unique_for_overwrite<std::uint16_t[]>(std::size_t{tableSize} * directAlphabetMax);
         DirectTable table = directTable(encoder);
-        restart(encoder, table, packer);
+        restart(encoder, table, packer, 0, static_cast<unsigned>(encoder.codeWidth));
     } else {
         if (!encoder.hashed) encoder.hashed = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t{1} << hashBits);
         HashTable table = hashTable(encoder);
-        restart(encoder, table, packer);
+        restart(encoder, table, packer, 0, static_cast<unsigned>(encoder.codeWidth));
     }
     encoder.bits = packer.bits;
     encoder.bitCount = packer.bitCount;
+    encoder.packedLength = static_cast<std::size_t>(packer.out - encoder.packed.get());
 }
 
 void lzwFeed(LzwEncoder& encoder, GifSink& sink, std::span<const std::uint8_t> indices) {
@@ -321,12 +375,12 @@ void lzwFinish(LzwEncoder& encoder, GifSink& sink) {
     std::uint8_t* const packed = encoder.packed.get();
     Packer packer{encoder.bits, encoder.bitCount, packed + encoder.packedLength};
     if (encoder.prefix >= 0) {
-        packer.put(static_cast<std::uint32_t>(encoder.prefix), encoder.codeWidth);
+        packer.put(static_cast<std::uint32_t>(encoder.prefix), static_cast<unsigned>(encoder.codeWidth));
         // The decoder adds a string for this code before it reads the end
         // code, and may widen its codes for it.
-        if (encoder.nextCode < tableSize && ++encoder.nextCode > 1 << encoder.codeWidth) ++encoder.codeWidth;
+        if (encoder.nextCode < static_cast<int>(tableSize) && ++encoder.nextCode > 1 << encoder.codeWidth) ++encoder.codeWidth;
     }
-    packer.put(static_cast<std::uint32_t>((1 << encoder.minimumCodeSize) + 1), encoder.codeWidth);
+    packer.put(static_cast<std::uint32_t>((1 << encoder.minimumCodeSize) + 1), static_cast<unsigned>(encoder.codeWidth));
     for (; packer.bitCount > 0; packer.bitCount -= std::min(packer.bitCount, 8u)) {
         *packer.out++ = static_cast<std::uint8_t>(packer.bits);
         packer.bits >>= 8;

@@ -24,7 +24,7 @@ struct LzwEncoder {
     int codeWidth = 0;          // bits of the next code sent
     int prefix = -1;            // code of the string matched so far; -1 before the first index
     std::uint64_t bits = 0;     // pending bits, oldest in bit 0
-    unsigned bitCount = 0;      // below 32 between codes
+    unsigned bitCount = 0;      // below 8 between codes
     std::size_t packedLength = 0;
     std::unique_ptr<std::uint8_t[]> packed;   // whole bytes not yet cut into sub-blocks
     std::unique_ptr<std::uint32_t[]> hashed;  // string table for wide alphabets
