@@ -33,8 +33,9 @@ constexpr std::uint32_t runMax = 256;
 // 4096 x alphabet entries (256 KiB at 32); wider ones the hash table.
 constexpr int directAlphabetMax = 32;
 
-// Hash slots: four times the codes, so probes stay short.
-constexpr unsigned hashBits = 14;
+// Hash slots: eight times the codes, so that nearly every search ends at
+// its first slot (four times took measurably longer).
+constexpr unsigned hashBits = 15;
 constexpr std::uint32_t hashMask = (1u << hashBits) - 1;
 
 // A slot is the prefix spread over the table, offset by a scrambled value per
@@ -56,30 +57,40 @@ inline std::uint32_t hashSlot(std::uint32_t prefix, std::uint32_t index) {
 struct Runs {
     std::uint16_t* codes;
     std::uint16_t* top;
+    std::uint16_t* last;  // by index: the code of its longest run string, apart
+                          // from `codes` so that every new string checks it in one small array
 
     void reset(std::uint32_t alphabet) {
         for (std::uint32_t index = 0; index < alphabet; ++index) {
             codes[index * runMax] = static_cast<std::uint16_t>(index);
             top[index] = 1;
+            last[index] = static_cast<std::uint16_t>(index);
         }
     }
     void added(std::uint32_t prefix, std::uint32_t index, std::uint32_t code) {
-        const std::uint32_t t = top[index];
-        if (t < runMax && codes[index * runMax + t - 1] == prefix) {
-            codes[index * runMax + t] = static_cast<std::uint16_t>(code);
-            top[index] = static_cast<std::uint16_t>(t + 1);
+        if (last[index] == prefix) {
+            if (const std::uint32_t t = top[index]; t < runMax) {
+                codes[index * runMax + t] = static_cast<std::uint16_t>(code);
+                top[index] = static_cast<std::uint16_t>(t + 1);
+                last[index] = static_cast<std::uint16_t>(code);
+            }
         }
     }
-    // How many of the indices at p (up to `limit`) repeat `index`.
-    static std::size_t repeats(const std::uint8_t* p, std::size_t limit, std::uint32_t index) {
+    // How many of the indices at p (at most `longest`, and only the
+    // `available` ones) repeat `index`. Whole words are compared while they
+    // can be read, also for short runs: a loop index by index mispredicts its
+    // end.
+    static std::size_t repeats(const std::uint8_t* p, std::size_t longest, std::size_t available, std::uint32_t index) {
         const std::uint64_t pattern = 0x0101010101010101u * index;
         std::size_t n = 0;
-        for (; n + 8 <= limit; n += 8) {
+        for (; n + 8 <= available; n += 8) {
             std::uint64_t word;
             std::memcpy(&word, p + n, 8);
-            if (const std::uint64_t differ = word ^ pattern) return n + static_cast<std::size_t>(std::countr_zero(differ)) / 8;
+            if (const std::uint64_t differ = word ^ pattern)
+                return std::min(longest, n + static_cast<std::size_t>(std::countr_zero(differ)) / 8);
+            if (n + 8 >= longest) return longest;
         }
-        while (n < limit && p[n] == index) ++n;
+        while (n < available && n < longest && p[n] == index) ++n;
         return n;
     }
 };
@@ -88,7 +99,9 @@ struct Runs {
 // 0 when empty (no string added has code 0).
 struct HashTable {
     std::uint32_t* slots;
+    std::uint32_t* places;  // by code: its slot, so that a clear empties only those
     Runs runs;
+    std::uint32_t first;     // the first code added after a clear
     std::uint32_t slot = 0;  // where the last search ended: a new string's place
 
     static std::uint32_t symbol(std::uint8_t index) { return index; }
@@ -105,10 +118,11 @@ struct HashTable {
     }
     void add(std::uint32_t prefix, std::uint32_t index, std::uint32_t code) {
         slots[slot] = code << 20 | prefix << 8 | index;
+        places[code] = slot;
         runs.added(prefix, index, code);
     }
-    void clear(unsigned) {
-        std::memset(slots, 0, sizeof(std::uint32_t) << hashBits);
+    void clear(unsigned nextCode) {
+        for (std::uint32_t code = first; code < nextCode; ++code) slots[places[code]] = 0;
         runs.reset(256);
     }
 };
@@ -222,8 +236,9 @@ struct Matching {
 // longest run string the table holds in one step.
 template <typename Table>
 inline void jumpRun(const Table& table, Matching& m, const std::uint8_t* end, std::uint32_t index) {
-    if (const std::uint32_t top = table.runs.top[index]; top > 1 && m.p != end && *m.p == index) {
-        const std::size_t n = Runs::repeats(m.p, std::min<std::size_t>(top - 1, static_cast<std::size_t>(end - m.p)), index);
+    if (m.p != end && *m.p == index && table.runs.top[index] > 1) {
+        const std::uint32_t top = table.runs.top[index];
+        const std::size_t n = Runs::repeats(m.p, top - 1, static_cast<std::size_t>(end - m.p), index);
         m.prefix = table.runs.codes[index * runMax + n];
         m.p += n;
     }
@@ -328,8 +343,12 @@ void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p
 
 bool usesDirect(const LzwEncoder& encoder) { return (1 << encoder.minimumCodeSize) <= directAlphabetMax; }
 
-Runs runs(const LzwEncoder& encoder) { return Runs{encoder.runs.get(), encoder.runs.get() + runMax * 256}; }
-HashTable hashTable(const LzwEncoder& encoder) { return HashTable{encoder.hashed.get(), runs(encoder)}; }
+Runs runs(const LzwEncoder& encoder) {
+    return Runs{encoder.runs.get(), encoder.runs.get() + runMax * 256, encoder.runs.get() + (runMax + 1) * 256};
+}
+HashTable hashTable(const LzwEncoder& encoder) {
+    return HashTable{encoder.hashed.get(), encoder.hashPlaces.get(), runs(encoder), static_cast<std::uint32_t>(firstCode(encoder))};
+}
 DirectTable directTable(const LzwEncoder& encoder) {
     return DirectTable{encoder.direct.get(), runs(encoder), static_cast<unsigned>(encoder.minimumCodeSize),
                        static_cast<std::uint32_t>(firstCode(encoder))};
@@ -340,7 +359,7 @@ DirectTable directTable(const LzwEncoder& encoder) {
 void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
     encoder.minimumCodeSize = std::clamp(minimumCodeSize, 2, 8);
     if (!encoder.packed) encoder.packed = std::make_unique_for_overwrite<std::uint8_t[]>(packedBatch + packedSlack);
-    if (!encoder.runs) encoder.runs = std::make_unique_for_overwrite<std::uint16_t[]>((runMax + 1) * 256);
+    if (!encoder.runs) encoder.runs = std::make_unique_for_overwrite<std::uint16_t[]>((runMax + 2) * 256);
     encoder.packedLength = 0;
     encoder.consumed = encoder.restartAt = 0;
     encoder.prefix = -1;
@@ -354,7 +373,12 @@ void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
         DirectTable table = directTable(encoder);
         restart(encoder, table, packer, 0, static_cast<unsigned>(encoder.codeWidth));
     } else {
-        if (!encoder.hashed) encoder.hashed = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t{1} << hashBits);
+        if (!encoder.hashed) {
+            encoder.hashed = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t{1} << hashBits);
+            encoder.hashPlaces = std::make_unique_for_overwrite<std::uint32_t[]>(tableSize);
+        }
+        // The table may hold an earlier image's strings.
+        std::memset(encoder.hashed.get(), 0, sizeof(std::uint32_t) << hashBits);
         HashTable table = hashTable(encoder);
         restart(encoder, table, packer, 0, static_cast<unsigned>(encoder.codeWidth));
     }
