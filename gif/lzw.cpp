@@ -137,10 +137,13 @@ struct DirectTable {
     // keeps every access inside the table.
     std::uint32_t symbol(std::uint8_t index) const { return index & ((1u << shift) - 1); }
     std::uint32_t find(std::uint32_t prefix, std::uint32_t index) const { return children[prefix << shift | index]; }
-    // A new code starts without children, so only its own row is cleared.
+    // A new code starts without children, so only its own row is cleared:
+    // always as much as the widest row, a fixed size that needs no call.
+    // Narrower rows take the rows of codes not added yet with them, which
+    // are cleared again when they are, and the table's padding at its end.
     void add(std::uint32_t prefix, std::uint32_t index, std::uint32_t code) {
         children[prefix << shift | index] = static_cast<std::uint16_t>(code);
-        std::memset(children + (code << shift), 0, sizeof(std::uint16_t) << shift);
+        std::memset(children + (code << shift), 0, sizeof(std::uint16_t) * directAlphabetMax);
         runs.added(prefix, index, code);
     }
     void clear(unsigned) {
@@ -369,7 +372,7 @@ void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
     Packer packer{0, 0, encoder.packed.get()};
     if (usesDirect(encoder)) {
         if (!encoder.direct)
-            encoder.direct = std::make_unique_for_overwrite<std::uint16_t[]>(std::size_t{tableSize} * directAlphabetMax);
+            encoder.direct = std::make_unique_for_overwrite<std::uint16_t[]>(std::size_t{tableSize + 1} * directAlphabetMax);
         DirectTable table = directTable(encoder);
         restart(encoder, table, packer, 0, static_cast<unsigned>(encoder.codeWidth));
     } else {
