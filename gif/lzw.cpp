@@ -298,10 +298,12 @@ void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p
     std::uint8_t* const packed = encoder.packed.get();
     Packer packer{encoder.bits, encoder.bitCount, packed + encoder.packedLength};
     const auto position = [&] { return encoder.consumed + static_cast<std::uint64_t>(m.p - begin); };
+    // Sends a clear code at the present width and gives the width after it.
     const auto clearTable = [&](unsigned width) {
         restart(encoder, table, packer, m.nextCode, width);
         m.nextCode = static_cast<unsigned>(encoder.nextCode);
         encoder.restartAt = position();
+        return static_cast<unsigned>(encoder.codeWidth);
     };
     constexpr unsigned lastWindow = tableSize - fullWindow;  // the code that starts the filling's last window
 
@@ -326,13 +328,12 @@ void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p
             if (m.nextCode == lastWindow) encoder.windowAt = position();
             if (m.nextCode == tableSize) {
                 encoder.windowCodes = fullWindow;
-                if (startFullTable(encoder, position())) clearTable(width), width = static_cast<unsigned>(encoder.codeWidth);
+                if (startFullTable(encoder, position())) width = clearTable(width);
             }
         } else {
             const auto budget = std::min(room, static_cast<unsigned>(fullWindow - encoder.windowCodes));
             encoder.windowCodes += useFullTable(table, packer, m, end, budget);
-            if (encoder.windowCodes >= fullWindow && judgeFullTable(encoder, position()))
-                clearTable(width), width = static_cast<unsigned>(encoder.codeWidth);
+            if (encoder.windowCodes >= fullWindow && judgeFullTable(encoder, position())) width = clearTable(width);
         }
     }
     encoder.nextCode = static_cast<int>(m.nextCode);
@@ -376,10 +377,8 @@ void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
         DirectTable table = directTable(encoder);
         restart(encoder, table, packer, 0, static_cast<unsigned>(encoder.codeWidth));
     } else {
-        if (!encoder.hashed) {
-            encoder.hashed = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t{1} << hashBits);
-            encoder.hashPlaces = std::make_unique_for_overwrite<std::uint32_t[]>(tableSize);
-        }
+        if (!encoder.hashed) encoder.hashed = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t{1} << hashBits);
+        if (!encoder.hashPlaces) encoder.hashPlaces = std::make_unique_for_overwrite<std::uint32_t[]>(tableSize);
         // The table may hold an earlier image's strings.
         std::memset(encoder.hashed.get(), 0, sizeof(std::uint32_t) << hashBits);
         HashTable table = hashTable(encoder);
