@@ -28,7 +28,7 @@ struct LzwEncoder {
     std::size_t packedLength = 0;
     std::unique_ptr<std::uint8_t[]> packed;   // whole bytes not yet cut into sub-blocks
     std::unique_ptr<std::uint32_t[]> hashed;  // string table for wide alphabets
-    std::unique_ptr<std::uint32_t[]> hashPlaces;
+    std::unique_ptr<std::uint32_t[]> hashPlaces;  // by code: its slot in `hashed`
     std::unique_ptr<std::uint16_t[]> direct;  // string table for narrow ones: child by (code, index)
     std::unique_ptr<std::uint16_t[]> runs;    // the codes of runs of one index
     std::uint64_t consumed = 0;     // indices fed before the present call
