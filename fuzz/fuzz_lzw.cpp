@@ -3,7 +3,8 @@
 // size (up to 300 x 300, enough to fill and clear tables) and a program of
 // (index, run) pairs that is repeated to the picture's end, so short inputs
 // make long repeated strings; a flag turns some rows into noise. Each row is
-// fed in two pieces, cut where the input says.
+// fed in two pieces, cut where the input says. The same encoder first
+// writes the picture with 8-bit codes.
 #include <gif_lib.h>
 
 #include <algorithm>
@@ -26,6 +27,43 @@ int readMemory(GifFileType* gif, GifByteType* to, int length) {
     std::memcpy(to, r->data + r->at, n);
     r->at += n;
     return static_cast<int>(n);
+}
+
+// Encodes the picture as a GIF with the given minimum code size, each row
+// fed in two pieces cut where the program says, and requires giflib to
+// decode it to the same indices.
+void roundTrip(quolb::LzwEncoder& encoder, int codeSize, std::size_t width, std::size_t height,
+               const std::vector<std::uint8_t>& pixels, const std::uint8_t* program, std::size_t programSize) {
+    const unsigned colours = 1u << codeSize;
+    quolb::GifSink sink;
+    const std::uint8_t head[] = {'G', 'I', 'F', '8', '9', 'a', std::uint8_t(width), std::uint8_t(width >> 8),
+                                 std::uint8_t(height), std::uint8_t(height >> 8),
+                                 std::uint8_t(0xF0 | (codeSize - 1)), 0, 0};
+    quolb::sinkWrite(sink, head, sizeof head);
+    const std::vector<std::uint8_t> table(3 * colours, 0x80);
+    quolb::sinkWrite(sink, table.data(), table.size());
+    const std::uint8_t image[] = {0x2C, 0, 0, 0, 0, std::uint8_t(width), std::uint8_t(width >> 8), std::uint8_t(height),
+                                  std::uint8_t(height >> 8), 0, std::uint8_t(codeSize)};
+    quolb::sinkWrite(sink, image, sizeof image);
+    quolb::lzwBegin(encoder, codeSize);
+    for (std::size_t y = 0; y < height; ++y) {
+        const std::size_t cut = program[y % programSize] % (width + 1);
+        const std::uint8_t* row = pixels.data() + y * width;
+        quolb::lzwFeed(encoder, sink, std::span(row, cut));
+        quolb::lzwFeed(encoder, sink, std::span(row + cut, width - cut));
+    }
+    quolb::lzwFinish(encoder, sink);
+    const std::uint8_t tail[] = {0, 0x3B};
+    quolb::sinkWrite(sink, tail, sizeof tail);
+
+    Reader reader{sink.buffer.get(), sink.used, 0};
+    int error = 0;
+    GifFileType* gif = DGifOpen(&reader, readMemory, &error);
+    if (!gif) std::abort();
+    if (DGifSlurp(gif) != GIF_OK || gif->ImageCount != 1 ||
+        !std::equal(pixels.begin(), pixels.end(), gif->SavedImages[0].RasterBits))
+        std::abort();
+    DGifCloseFile(gif, &error);
 }
 
 }  // namespace
@@ -52,35 +90,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
 
-    quolb::GifSink sink;
-    const std::uint8_t head[] = {'G', 'I', 'F', '8', '9', 'a', std::uint8_t(width), std::uint8_t(width >> 8),
-                                 std::uint8_t(height), std::uint8_t(height >> 8),
-                                 std::uint8_t(0xF0 | (codeSize - 1)), 0, 0};
-    quolb::sinkWrite(sink, head, sizeof head);
-    const std::vector<std::uint8_t> table(3 * colours, 0x80);
-    quolb::sinkWrite(sink, table.data(), table.size());
-    const std::uint8_t image[] = {0x2C, 0, 0, 0, 0, std::uint8_t(width), std::uint8_t(width >> 8), std::uint8_t(height),
-                                  std::uint8_t(height >> 8), 0, std::uint8_t(codeSize)};
-    quolb::sinkWrite(sink, image, sizeof image);
+    // One encoder for two images, first with the widest codes: an encoder
+    // must start each image clean whatever the one before left in it.
     quolb::LzwEncoder encoder;
-    quolb::lzwBegin(encoder, codeSize);
-    for (std::size_t y = 0; y < height; ++y) {
-        const std::size_t cut = program[y % programSize] % (width + 1);
-        const std::uint8_t* row = pixels.data() + y * width;
-        quolb::lzwFeed(encoder, sink, std::span(row, cut));
-        quolb::lzwFeed(encoder, sink, std::span(row + cut, width - cut));
-    }
-    quolb::lzwFinish(encoder, sink);
-    const std::uint8_t tail[] = {0, 0x3B};
-    quolb::sinkWrite(sink, tail, sizeof tail);
-
-    Reader reader{sink.buffer.get(), sink.used, 0};
-    int error = 0;
-    GifFileType* gif = DGifOpen(&reader, readMemory, &error);
-    if (!gif) std::abort();
-    if (DGifSlurp(gif) != GIF_OK || gif->ImageCount != 1 ||
-        !std::equal(pixels.begin(), pixels.end(), gif->SavedImages[0].RasterBits))
-        std::abort();
-    DGifCloseFile(gif, &error);
+    roundTrip(encoder, 8, width, height, pixels, program, programSize);
+    roundTrip(encoder, codeSize, width, height, pixels, program, programSize);
     return 0;
 }

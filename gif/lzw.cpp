@@ -8,8 +8,8 @@
 namespace quolb {
 namespace {
 
-constexpr int tableSize = 4096;  // 12-bit codes
-constexpr int widestCode = 12;
+constexpr unsigned tableSize = 4096;  // 12-bit codes
+constexpr unsigned widestCode = 12;
 
 // Packed bytes are cut into sub-blocks in batches of this many; the slack
 // takes the whole-word stores past the batch's end.
@@ -23,7 +23,7 @@ constexpr std::size_t packedSlack = 64;
 // Measured on photographs, pixel art and noise: clearing at once gives files
 // 4 to 10 % larger on the first two, keeping the table regardless 4 % larger
 // on noise.
-constexpr int fullWindow = 512;
+constexpr unsigned fullWindow = 512;
 constexpr unsigned fullTolerance = 3;  // as a shift: 1/8
 
 // Runs of one index longer than this are followed code by code.
@@ -33,8 +33,9 @@ constexpr std::uint32_t runMax = 256;
 // 4096 x alphabet entries (256 KiB at 32); wider ones the hash table.
 constexpr int directAlphabetMax = 32;
 
-// Hash slots: four times the codes, so probes stay short.
-constexpr unsigned hashBits = 14;
+// Hash slots: eight times the codes, so that nearly every search ends at
+// its first slot (four times took measurably longer).
+constexpr unsigned hashBits = 15;
 constexpr std::uint32_t hashMask = (1u << hashBits) - 1;
 
 // A slot is the prefix spread over the table, offset by a scrambled value per
@@ -56,30 +57,40 @@ inline std::uint32_t hashSlot(std::uint32_t prefix, std::uint32_t index) {
 struct Runs {
     std::uint16_t* codes;
     std::uint16_t* top;
+    std::uint16_t* last;  // by index: the code of its longest run string, apart
+                          // from `codes` so that every new string checks it in one small array
 
     void reset(std::uint32_t alphabet) {
         for (std::uint32_t index = 0; index < alphabet; ++index) {
             codes[index * runMax] = static_cast<std::uint16_t>(index);
             top[index] = 1;
+            last[index] = static_cast<std::uint16_t>(index);
         }
     }
     void added(std::uint32_t prefix, std::uint32_t index, std::uint32_t code) {
-        const std::uint32_t t = top[index];
-        if (t < runMax && codes[index * runMax + t - 1] == prefix) {
-            codes[index * runMax + t] = static_cast<std::uint16_t>(code);
-            top[index] = static_cast<std::uint16_t>(t + 1);
+        if (last[index] == prefix) {
+            if (const std::uint32_t t = top[index]; t < runMax) {
+                codes[index * runMax + t] = static_cast<std::uint16_t>(code);
+                top[index] = static_cast<std::uint16_t>(t + 1);
+                last[index] = static_cast<std::uint16_t>(code);
+            }
         }
     }
-    // How many of the indices at p (up to `limit`) repeat `index`.
-    static std::size_t repeats(const std::uint8_t* p, std::size_t limit, std::uint32_t index) {
+    // How many of the indices at p (at most `longest`, and only the
+    // `available` ones) repeat `index`. Whole words are compared while they
+    // can be read, also for short runs: a loop index by index mispredicts its
+    // end.
+    static std::size_t repeats(const std::uint8_t* p, std::size_t longest, std::size_t available, std::uint32_t index) {
         const std::uint64_t pattern = 0x0101010101010101u * index;
         std::size_t n = 0;
-        for (; n + 8 <= limit; n += 8) {
+        for (; n + 8 <= available; n += 8) {
             std::uint64_t word;
             std::memcpy(&word, p + n, 8);
-            if (const std::uint64_t differ = word ^ pattern) return n + static_cast<std::size_t>(std::countr_zero(differ)) / 8;
+            if (const std::uint64_t differ = word ^ pattern)
+                return std::min(longest, n + static_cast<std::size_t>(std::countr_zero(differ)) / 8);
+            if (n + 8 >= longest) return longest;
         }
-        while (n < limit && p[n] == index) ++n;
+        while (n < available && n < longest && p[n] == index) ++n;
         return n;
     }
 };
@@ -88,7 +99,9 @@ struct Runs {
 // 0 when empty (no string added has code 0).
 struct HashTable {
     std::uint32_t* slots;
+    std::uint32_t* places;  // by code: its slot, so that a clear empties only those
     Runs runs;
+    std::uint32_t first;     // the first code added after a clear
     std::uint32_t slot = 0;  // where the last search ended: a new string's place
 
     static std::uint32_t symbol(std::uint8_t index) { return index; }
@@ -105,10 +118,11 @@ struct HashTable {
     }
     void add(std::uint32_t prefix, std::uint32_t index, std::uint32_t code) {
         slots[slot] = code << 20 | prefix << 8 | index;
+        places[code] = slot;
         runs.added(prefix, index, code);
     }
-    void clear() {
-        std::memset(slots, 0, sizeof(std::uint32_t) << hashBits);
+    void clear(unsigned nextCode) {
+        for (std::uint32_t code = first; code < nextCode; ++code) slots[places[code]] = 0;
         runs.reset(256);
     }
 };
@@ -123,13 +137,16 @@ struct DirectTable {
     // keeps every access inside the table.
     std::uint32_t symbol(std::uint8_t index) const { return index & ((1u << shift) - 1); }
     std::uint32_t find(std::uint32_t prefix, std::uint32_t index) const { return children[prefix << shift | index]; }
-    // A new code starts without children, so only its own row is cleared.
+    // A new code starts without children, so only its own row is cleared:
+    // always as much as the widest row, a fixed size that needs no call.
+    // Narrower rows take the rows of codes not added yet with them, which
+    // are cleared again when they are, and the table's padding at its end.
     void add(std::uint32_t prefix, std::uint32_t index, std::uint32_t code) {
         children[prefix << shift | index] = static_cast<std::uint16_t>(code);
-        std::memset(children + (code << shift), 0, sizeof(std::uint16_t) << shift);
+        std::memset(children + (code << shift), 0, sizeof(std::uint16_t) * directAlphabetMax);
         runs.added(prefix, index, code);
     }
-    void clear() {
+    void clear(unsigned) {
         std::memset(children, 0, sizeof(std::uint16_t) * first << shift);
         runs.reset(1u << shift);
     }
@@ -138,21 +155,21 @@ struct DirectTable {
 int firstCode(const LzwEncoder& encoder) { return (1 << encoder.minimumCodeSize) + 2; }
 
 // The hot state in locals: the bit accumulator and where packed bytes go.
+// Every code stores a whole word and moves on by the bytes it completed, so
+// there is no branch on how full the accumulator is; the packed buffer's
+// slack takes the word's spare bytes.
 struct Packer {
     std::uint64_t bits;
-    unsigned bitCount;
+    unsigned bitCount;  // below 8 between codes
     std::uint8_t* out;
 
-    void put(std::uint32_t code, int width) {
+    void put(std::uint32_t code, unsigned width) {
         bits |= std::uint64_t{code} << bitCount;
-        bitCount += static_cast<unsigned>(width);
-        if (bitCount >= 32) {
-            const auto word = static_cast<std::uint32_t>(bits);
-            std::memcpy(out, &word, 4);
-            out += 4;
-            bits >>= 32;
-            bitCount -= 32;
-        }
+        bitCount += width;
+        std::memcpy(out, &bits, 8);
+        out += bitCount >> 3;
+        bits >>= bitCount & ~7u;
+        bitCount &= 7;
     }
 };
 
@@ -204,70 +221,125 @@ bool startFullTable(LzwEncoder& encoder, std::uint64_t at) {
 }
 
 template <typename Table>
-void restart(LzwEncoder& encoder, Table& table, Packer& packer) {
-    packer.put(static_cast<std::uint32_t>(1 << encoder.minimumCodeSize), encoder.codeWidth);
-    table.clear();
+void restart(LzwEncoder& encoder, Table& table, Packer& packer, unsigned nextCode, unsigned width) {
+    packer.put(static_cast<std::uint32_t>(1 << encoder.minimumCodeSize), width);
+    table.clear(nextCode);
     encoder.nextCode = firstCode(encoder);
     encoder.codeWidth = encoder.minimumCodeSize + 1;
+}
+
+// The state the inner loops keep in registers.
+struct Matching {
+    const std::uint8_t* p;
+    std::uint32_t prefix;
+    unsigned nextCode;
+};
+
+// After a new code, a string starting a run of its index jumps to the
+// longest run string the table holds in one step.
+template <typename Table>
+inline void jumpRun(const Table& table, Matching& m, const std::uint8_t* end, std::uint32_t index) {
+    if (m.p != end && *m.p == index && table.runs.top[index] > 1) {
+        const std::uint32_t top = table.runs.top[index];
+        const std::size_t n = Runs::repeats(m.p, top - 1, static_cast<std::size_t>(end - m.p), index);
+        m.prefix = table.runs.codes[index * runMax + n];
+        m.p += n;
+    }
+}
+
+// Matches while the table grows, until the input ends or code `limit` has
+// been added. Nothing in between changes the code width or needs judging,
+// so the loop checks nothing else.
+template <typename Table>
+inline void growTable(Table& table, Packer& packer, Matching& m, const std::uint8_t* end, unsigned limit, unsigned width) {
+    Matching s = m;
+    while (s.p != end) {
+        const std::uint32_t index = table.symbol(*s.p++);
+        if (const std::uint32_t child = table.find(s.prefix, index)) {
+            s.prefix = child;
+            continue;
+        }
+        packer.put(s.prefix, width);
+        table.add(s.prefix, index, s.nextCode);
+        s.prefix = index;
+        if (++s.nextCode == limit) break;
+        jumpRun(table, s, end, index);
+    }
+    m = s;
+}
+
+// Matches over a full table until the input ends or `budget` codes have
+// been sent; returns how many were.
+template <typename Table>
+inline unsigned useFullTable(Table& table, Packer& packer, Matching& m, const std::uint8_t* end, unsigned budget) {
+    Matching s = m;
+    unsigned sent = 0;
+    while (s.p != end) {
+        const std::uint32_t index = table.symbol(*s.p++);
+        if (const std::uint32_t child = table.find(s.prefix, index)) {
+            s.prefix = child;
+            continue;
+        }
+        packer.put(s.prefix, widestCode);
+        s.prefix = index;
+        if (++sent == budget) break;
+        jumpRun(table, s, end, index);
+    }
+    m = s;
+    return sent;
 }
 
 template <typename Table>
 void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p, const std::uint8_t* const end) {
     if (p == end) return;
-    std::uint32_t prefix = encoder.prefix < 0 ? table.symbol(*p++) : static_cast<std::uint32_t>(encoder.prefix);
+    const std::uint8_t* const begin = p;
+    Matching m{p, 0, static_cast<unsigned>(encoder.nextCode)};
+    m.prefix = encoder.prefix < 0 ? table.symbol(*m.p++) : static_cast<std::uint32_t>(encoder.prefix);
     std::uint8_t* const packed = encoder.packed.get();
     Packer packer{encoder.bits, encoder.bitCount, packed + encoder.packedLength};
-    const std::uint8_t* const begin = p - (encoder.prefix < 0 ? 1 : 0);
-    const auto position = [&](const std::uint8_t* at) { return encoder.consumed + static_cast<std::uint64_t>(at - begin); };
+    const auto position = [&] { return encoder.consumed + static_cast<std::uint64_t>(m.p - begin); };
+    // Sends a clear code at the present width and gives the width after it.
+    const auto clearTable = [&](unsigned width) {
+        restart(encoder, table, packer, m.nextCode, width);
+        m.nextCode = static_cast<unsigned>(encoder.nextCode);
+        encoder.restartAt = position();
+        return static_cast<unsigned>(encoder.codeWidth);
+    };
+    constexpr unsigned lastWindow = tableSize - fullWindow;  // the code that starts the filling's last window
 
-    // Locals, not the record's fields: the byte stores could alias them.
-    int nextCode = encoder.nextCode;
-    int width = encoder.codeWidth;
-    while (p != end) {
-        const std::uint32_t index = table.symbol(*p++);
-        if (const std::uint32_t child = table.find(prefix, index)) {
-            prefix = child;
-            continue;
-        }
-        packer.put(prefix, width);
-        if (nextCode < tableSize) {
-            table.add(prefix, index, static_cast<std::uint32_t>(nextCode));
-            if (++nextCode > 1 << width) ++width;
-            if (nextCode == tableSize - static_cast<int>(fullWindow)) encoder.windowAt = position(p);
-            if (nextCode == tableSize && (encoder.windowCodes = fullWindow, startFullTable(encoder, position(p)))) {
-                encoder.codeWidth = width;
-                restart(encoder, table, packer);
-                nextCode = encoder.nextCode;
-                width = encoder.codeWidth;
-                encoder.restartAt = position(p);
-            }
-        } else if (++encoder.windowCodes >= fullWindow) {
-            if (judgeFullTable(encoder, position(p))) {
-                encoder.codeWidth = width;
-                restart(encoder, table, packer);
-                nextCode = encoder.nextCode;
-                width = encoder.codeWidth;
-                encoder.restartAt = position(p);
-            }
-        }
-        prefix = index;
-        // A string starting a run of its index jumps to the longest run
-        // string the table holds in one step.
-        if (const std::uint32_t top = table.runs.top[index]; top > 1 && p != end && *p == index) {
-            const std::size_t n = Runs::repeats(p, std::min<std::size_t>(top - 1, static_cast<std::size_t>(end - p)), index);
-            prefix = table.runs.codes[index * runMax + n];
-            p += n;
-        }
+    unsigned width = static_cast<unsigned>(encoder.codeWidth);
+    while (m.p != end) {
         if (static_cast<std::size_t>(packer.out - packed) >= packedBatch) {
             encoder.packedLength = static_cast<std::size_t>(packer.out - packed);
             cutBlocks(encoder, sink, false);
             packer.out = packed + encoder.packedLength;
         }
+        // A code takes at most two bytes: this many fit in the batch.
+        const auto room = static_cast<unsigned>(packedBatch - static_cast<std::size_t>(packer.out - packed)) / 2 + 1;
+        if (m.nextCode < tableSize) {
+            // Up to the code whose addition widens the codes, starts the
+            // filling's last window or fills the table.
+            const unsigned before = m.nextCode;
+            unsigned limit = std::min({(1u << width) + 1, tableSize, before + room});
+            if (before < lastWindow) limit = std::min(limit, lastWindow);
+            growTable(table, packer, m, end, limit, width);
+            if (m.nextCode == before) continue;
+            if (m.nextCode > 1u << width) ++width;
+            if (m.nextCode == lastWindow) encoder.windowAt = position();
+            if (m.nextCode == tableSize) {
+                encoder.windowCodes = fullWindow;
+                if (startFullTable(encoder, position())) width = clearTable(width);
+            }
+        } else {
+            const auto budget = std::min(room, static_cast<unsigned>(fullWindow - encoder.windowCodes));
+            encoder.windowCodes += useFullTable(table, packer, m, end, budget);
+            if (encoder.windowCodes >= fullWindow && judgeFullTable(encoder, position())) width = clearTable(width);
+        }
     }
-    encoder.nextCode = nextCode;
-    encoder.codeWidth = width;
-    encoder.consumed = position(p);
-    encoder.prefix = static_cast<int>(prefix);
+    encoder.nextCode = static_cast<int>(m.nextCode);
+    encoder.codeWidth = static_cast<int>(width);
+    encoder.consumed = position();
+    encoder.prefix = static_cast<int>(m.prefix);
     encoder.bits = packer.bits;
     encoder.bitCount = packer.bitCount;
     encoder.packedLength = static_cast<std::size_t>(packer.out - packed);
@@ -275,8 +347,12 @@ void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p
 
 bool usesDirect(const LzwEncoder& encoder) { return (1 << encoder.minimumCodeSize) <= directAlphabetMax; }
 
-Runs runs(const LzwEncoder& encoder) { return Runs{encoder.runs.get(), encoder.runs.get() + runMax * 256}; }
-HashTable hashTable(const LzwEncoder& encoder) { return HashTable{encoder.hashed.get(), runs(encoder)}; }
+Runs runs(const LzwEncoder& encoder) {
+    return Runs{encoder.runs.get(), encoder.runs.get() + runMax * 256, encoder.runs.get() + (runMax + 1) * 256};
+}
+HashTable hashTable(const LzwEncoder& encoder) {
+    return HashTable{encoder.hashed.get(), encoder.hashPlaces.get(), runs(encoder), static_cast<std::uint32_t>(firstCode(encoder))};
+}
 DirectTable directTable(const LzwEncoder& encoder) {
     return DirectTable{encoder.direct.get(), runs(encoder), static_cast<unsigned>(encoder.minimumCodeSize),
                        static_cast<std::uint32_t>(firstCode(encoder))};
@@ -287,7 +363,7 @@ DirectTable directTable(const LzwEncoder& encoder) {
 void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
     encoder.minimumCodeSize = std::clamp(minimumCodeSize, 2, 8);
     if (!encoder.packed) encoder.packed = std::make_unique_for_overwrite<std::uint8_t[]>(packedBatch + packedSlack);
-    if (!encoder.runs) encoder.runs = std::make_unique_for_overwrite<std::uint16_t[]>((runMax + 1) * 256);
+    if (!encoder.runs) encoder.runs = std::make_unique_for_overwrite<std::uint16_t[]>((runMax + 2) * 256);
     encoder.packedLength = 0;
     encoder.consumed = encoder.restartAt = 0;
     encoder.prefix = -1;
@@ -297,16 +373,20 @@ void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
     Packer packer{0, 0, encoder.packed.get()};
     if (usesDirect(encoder)) {
         if (!encoder.direct)
-            encoder.direct = std::make_unique_for_overwrite<std::uint16_t[]>(std::size_t{tableSize} * directAlphabetMax);
+            encoder.direct = std::make_unique_for_overwrite<std::uint16_t[]>(std::size_t{tableSize + 1} * directAlphabetMax);
         DirectTable table = directTable(encoder);
-        restart(encoder, table, packer);
+        restart(encoder, table, packer, 0, static_cast<unsigned>(encoder.codeWidth));
     } else {
         if (!encoder.hashed) encoder.hashed = std::make_unique_for_overwrite<std::uint32_t[]>(std::size_t{1} << hashBits);
+        if (!encoder.hashPlaces) encoder.hashPlaces = std::make_unique_for_overwrite<std::uint32_t[]>(tableSize);
+        // The table may hold an earlier image's strings.
+        std::memset(encoder.hashed.get(), 0, sizeof(std::uint32_t) << hashBits);
         HashTable table = hashTable(encoder);
-        restart(encoder, table, packer);
+        restart(encoder, table, packer, 0, static_cast<unsigned>(encoder.codeWidth));
     }
     encoder.bits = packer.bits;
     encoder.bitCount = packer.bitCount;
+    encoder.packedLength = static_cast<std::size_t>(packer.out - encoder.packed.get());
 }
 
 void lzwFeed(LzwEncoder& encoder, GifSink& sink, std::span<const std::uint8_t> indices) {
@@ -321,12 +401,12 @@ void lzwFinish(LzwEncoder& encoder, GifSink& sink) {
     std::uint8_t* const packed = encoder.packed.get();
     Packer packer{encoder.bits, encoder.bitCount, packed + encoder.packedLength};
     if (encoder.prefix >= 0) {
-        packer.put(static_cast<std::uint32_t>(encoder.prefix), encoder.codeWidth);
+        packer.put(static_cast<std::uint32_t>(encoder.prefix), static_cast<unsigned>(encoder.codeWidth));
         // The decoder adds a string for this code before it reads the end
         // code, and may widen its codes for it.
-        if (encoder.nextCode < tableSize && ++encoder.nextCode > 1 << encoder.codeWidth) ++encoder.codeWidth;
+        if (encoder.nextCode < static_cast<int>(tableSize) && ++encoder.nextCode > 1 << encoder.codeWidth) ++encoder.codeWidth;
     }
-    packer.put(static_cast<std::uint32_t>((1 << encoder.minimumCodeSize) + 1), encoder.codeWidth);
+    packer.put(static_cast<std::uint32_t>((1 << encoder.minimumCodeSize) + 1), static_cast<unsigned>(encoder.codeWidth));
     for (; packer.bitCount > 0; packer.bitCount -= std::min(packer.bitCount, 8u)) {
         *packer.out++ = static_cast<std::uint8_t>(packer.bits);
         packer.bits >>= 8;

@@ -24,10 +24,11 @@ struct LzwEncoder {
     int codeWidth = 0;          // bits of the next code sent
     int prefix = -1;            // code of the string matched so far; -1 before the first index
     std::uint64_t bits = 0;     // pending bits, oldest in bit 0
-    unsigned bitCount = 0;      // below 32 between codes
+    unsigned bitCount = 0;      // below 8 between codes
     std::size_t packedLength = 0;
     std::unique_ptr<std::uint8_t[]> packed;   // whole bytes not yet cut into sub-blocks
     std::unique_ptr<std::uint32_t[]> hashed;  // string table for wide alphabets
+    std::unique_ptr<std::uint32_t[]> hashPlaces;  // by code: its slot in `hashed`
     std::unique_ptr<std::uint16_t[]> direct;  // string table for narrow ones: child by (code, index)
     std::unique_ptr<std::uint16_t[]> runs;    // the codes of runs of one index
     std::uint64_t consumed = 0;     // indices fed before the present call
