@@ -51,6 +51,8 @@ constexpr int codeWidth = minimumCodeSize + 1;
 constexpr int clearCode = 1 << minimumCodeSize;
 constexpr int endCode = clearCode + 1;
 constexpr int clearLimit = clearCode - 3;  // keeps a decoder's table below 512 entries
+// Large writes cost less each; 2 MiB is a small part of the converter's memory.
+constexpr std::uint64_t sinkCapacity = std::uint64_t{2} << 20;
 
 using ColourTable = std::array<std::uint8_t, 3 * 256>;  // red, green, blue
 
@@ -442,8 +444,8 @@ bool writePrepared(const Picture& picture, const PixelLayout& layout, PreparedGi
     std::setvbuf(sink.file, nullptr, _IONBF, 0);  // the sink already writes in large pieces
     bool written = true;
     try {
-        sink.capacity = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), 1u << 20));
-        sink.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(sink.capacity);
+        sink.capacity = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), sinkCapacity));
+        sink.buffer = allocateSinkBuffer(sink.capacity);
         if (gif.lzw) {
             sinkWrite(sink, gif.compressed.head.data(), gif.compressed.head.size());
             sinkWrite(sink, gif.compressed.data.buffer.get(), gif.compressed.data.used);
