@@ -79,7 +79,11 @@ bool finish(const Job& job, const Picture& picture, const std::string& output, c
     }
     const std::string prefix = item ? itemPrefix(number) : std::string();
     const bool toStandardOutput = isStandardStream(output);
-    if (!toStandardOutput && !isStandardStream(job.input) && sameFile(job.input, output)) {
+    // A GIF that is not there yet cannot be the input, which is open: its
+    // name needs no resolving (a cost an archive's every item would pay).
+    std::error_code error;
+    if (!toStandardOutput && !isStandardStream(job.input) && std::filesystem::exists(systemPath(output), error) &&
+        sameFile(job.input, output)) {
         report(job.input, prefix + "the GIF would replace the input; name another with -o");
         return false;
     }
