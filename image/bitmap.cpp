@@ -42,6 +42,10 @@
 // precision is lost on the way. A 32-bit picture with an alpha mask keeps
 // its opacity in byte 3, and says so (alphaChannel) unless every pixel is
 // fully transparent or every pixel fully opaque.
+//
+// A BI_RGB bitmap of 1, 2, 4 or 8 bits can also be read without a DIB, a
+// band of rows at a time (openBitmapBands), after the same checks: the
+// converter's way, which never holds the whole picture.
 #include "image/bitmap.h"
 
 #include <algorithm>
