@@ -69,21 +69,27 @@ void printInfo(const Job& job, const Picture& picture, const ArchiveItem* item, 
     std::fputs(line.c_str(), stdout);
 }
 
-// Writes or describes one loaded picture.
+// Writes or describes one loaded picture, or writes a streamed one (whose
+// `picture` is then only its head).
 bool finish(const Job& job, const Picture& picture, const std::string& output, const ArchiveItem* item,
-            int number) {
+            int number, const StreamedPicture* streamed = nullptr) {
     if (job.action == Action::info) {
         printInfo(job, picture, item, number);
         return true;
     }
     const std::string prefix = item ? itemPrefix(number) : std::string();
     const bool toStandardOutput = isStandardStream(output);
-    if (!toStandardOutput && !isStandardStream(job.input) && sameFile(job.input, output)) {
+    // A GIF that is not there yet cannot be the input, which is open: its
+    // name needs no resolving (a cost an archive's every item would pay).
+    std::error_code error;
+    if (!toStandardOutput && !isStandardStream(job.input) && std::filesystem::exists(systemPath(output), error) &&
+        sameFile(job.input, output)) {
         report(job.input, prefix + "the GIF would replace the input; name another with -o");
         return false;
     }
     // Marking a colour no pixel has would make table entry 0 transparent.
-    if (job.transparent && !pictureHasColour(picture, *job.transparent)) {
+    if (job.transparent && !(streamed ? pictureHasColour(*streamed, *job.transparent)
+                                      : pictureHasColour(picture, *job.transparent))) {
         const TransparentColour c = *job.transparent;
         report(job.input, prefix + "no pixel has the colour " + std::to_string(c.red) + "," + std::to_string(c.green) +
                               "," + std::to_string(c.blue) + " given with --transparent");
@@ -99,8 +105,13 @@ bool finish(const Job& job, const Picture& picture, const std::string& output, c
     GifOptions options = job.gif;
     options.alphaTransparency = !job.transparent;
     const int transparentGif = job.transparent ? 1 : 0;
-    const int written = toStandardOutput ? writeGifToStream(picture, stdout, transparentGif, colour, &why, options)
-                                         : writeGif(picture, output.c_str(), transparentGif, colour, &why, options);
+    int written = 0;
+    if (streamed)
+        written = toStandardOutput ? writeGifToStream(*streamed, stdout, transparentGif, colour, &why)
+                                   : writeGif(*streamed, output.c_str(), transparentGif, colour, &why);
+    else
+        written = toStandardOutput ? writeGifToStream(picture, stdout, transparentGif, colour, &why, options)
+                                   : writeGif(picture, output.c_str(), transparentGif, colour, &why, options);
     if (!written) {
         report(toStandardOutput ? "standard output" : output, prefix + why);
         return false;
@@ -400,6 +411,16 @@ bool runJob(const Job& job) {
     picture.fileType = job.type;
     picture.maxPixels = job.maxPixels;
     picture.markZeroPixels = job.gif.zeroTransparent;
+    // A plain bitmap converts a band of rows at a time, never held whole;
+    // the whole load is the way for every other (and says why a bad one fails).
+    BitmapBands bands;
+    if (job.type == FileType::bitmap && job.action == Action::convert && !job.gif.lzw && !job.gif.zeroTransparent &&
+        openBitmapBands(picture, in.file.get(), in.length, bands, nullptr)) {
+        StreamedPicture streamed;
+        streamed.head = &bands.head;
+        streamed.rows = [&bands](const auto& use, std::string* reason) { return readBitmapRows(bands, use, reason); };
+        return finish(job, bands.head, job.output, nullptr, 0, &streamed);
+    }
     if (!loadFromStream(picture, in, &why)) {
         report(job.input, why);
         return false;

@@ -3,6 +3,11 @@
 #include <algorithm>
 #include <bit>
 #include <cstring>
+#include <new>
+
+#ifdef __linux__
+#include <sys/mman.h>
+#endif
 
 #if (defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))) || defined(__SSE2__)
 #include <immintrin.h>
@@ -10,11 +15,30 @@
 
 namespace quolb {
 
+namespace {
+constexpr std::size_t hugePage = std::size_t{2} << 20;
+}  // namespace
+
+void SinkMemoryFree::operator()(std::uint8_t* memory) const {
+    if (alignment) ::operator delete[](memory, std::align_val_t{alignment});
+    else delete[] memory;
+}
+
+SinkBuffer allocateSinkBuffer(std::size_t capacity) {
+    if (capacity < hugePage) return SinkBuffer(new std::uint8_t[capacity], SinkMemoryFree{});
+    auto* memory = static_cast<std::uint8_t*>(::operator new[](capacity, std::align_val_t{hugePage}));
+#ifdef __linux__
+    // Where huge pages are only given on request; a refusal costs nothing.
+    ::madvise(memory, capacity / hugePage * hugePage, MADV_HUGEPAGE);
+#endif
+    return SinkBuffer(memory, SinkMemoryFree{hugePage});
+}
+
 std::uint8_t* sinkReserve(GifSink& sink, std::size_t count) {
     if (sink.file && sink.used + count > sink.capacity) sinkFlush(sink);
     if (sink.used + count > sink.capacity) {
         const std::size_t capacity = std::max(sink.used + count, 2 * sink.capacity);
-        auto grown = std::make_unique_for_overwrite<std::uint8_t[]>(capacity);
+        SinkBuffer grown = allocateSinkBuffer(capacity);
         if (sink.used) std::memcpy(grown.get(), sink.buffer.get(), sink.used);
         sink.buffer = std::move(grown);
         sink.capacity = capacity;

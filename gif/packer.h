@@ -13,12 +13,24 @@
 
 namespace quolb {
 
+// The sink's memory, freed as it was allocated.
+struct SinkMemoryFree {
+    std::size_t alignment = 0;
+    void operator()(std::uint8_t* memory) const;
+};
+using SinkBuffer = std::unique_ptr<std::uint8_t[], SinkMemoryFree>;
+
+// `capacity` bytes, not cleared. A buffer of 2 MiB or more is aligned so
+// the system may back it with huge pages: writing out a fresh buffer
+// otherwise costs a page fault for every 4 KiB.
+SinkBuffer allocateSinkBuffer(std::size_t capacity);
+
 // Where the packed bytes go: gathered in one buffer and handed to `file` in
 // large writes. Without a file every byte stays in the buffer.
 // A short write sets `failed`; later bytes are then dropped.
 struct GifSink {
     std::FILE* file = nullptr;
-    std::unique_ptr<std::uint8_t[]> buffer;
+    SinkBuffer buffer;
     std::size_t used = 0;
     std::size_t capacity = 0;
     bool failed = false;

@@ -51,6 +51,8 @@ constexpr int codeWidth = minimumCodeSize + 1;
 constexpr int clearCode = 1 << minimumCodeSize;
 constexpr int endCode = clearCode + 1;
 constexpr int clearLimit = clearCode - 3;  // keeps a decoder's table below 512 entries
+// Large writes cost less each; 2 MiB is a small part of the converter's memory.
+constexpr std::uint64_t sinkCapacity = std::uint64_t{2} << 20;
 
 using ColourTable = std::array<std::uint8_t, 3 * 256>;  // red, green, blue
 
@@ -59,6 +61,21 @@ struct PixelLayout {
     std::size_t rowsOffset = 0;  // of the bottom row, in the DIB
     std::size_t stride = 0;
 };
+
+// A streamed picture's DIB holds its header and colour table only.
+int checkStreamed(const StreamedPicture& picture, PixelLayout& layout, std::string* why) {
+    const Picture& head = *picture.head;
+    if (head.dib.size() < dibHeaderSize || head.colorCount < 0 || head.colorCount > 256 ||
+        head.dib.size() < dibHeaderSize + 4 * static_cast<std::size_t>(head.colorCount) || !picture.rows)
+        return fail(why, "there is no picture to save");
+    if (head.width <= 0 || head.height <= 0) return fail(why, "the picture has no pixels");
+    if (!checkMaxDimension(head.width, head.height, why)) return 0;
+    const DibHeader header = pictureHeader(head);
+    if (header.biCompression != 0 || header.biBitCount > 8 || !isDibBitCount(header.biBitCount))
+        return fail(why, "the picture's bit count cannot be saved");
+    layout.bitCount = header.biBitCount;
+    return 1;
+}
 
 int checkPicture(const Picture& picture, PixelLayout& layout, std::string* why) {
     if (picture.dib.empty()) return fail(why, "there is no picture to save");
@@ -95,16 +112,6 @@ std::uint8_t transparentIndex(const ColourTable& table, TransparentColour colour
         if (table[3 * i] == colour.red && table[3 * i + 1] == colour.green && table[3 * i + 2] == colour.blue)
             return static_cast<std::uint8_t>(i);
     return 0;
-}
-
-// Turns one DIB row of 1 or 4 bits into one index per pixel.
-void rowIndices(const std::uint8_t* row, int bitCount, std::span<std::uint8_t> out) {
-    const std::size_t width = out.size();
-    if (bitCount == 1) {
-        for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(row[x / 8] >> (7 - x % 8) & 1);
-    } else {
-        for (std::size_t x = 0; x < width; ++x) out[x] = static_cast<std::uint8_t>(row[x / 2] >> (x % 2 ? 0 : 4) & 15);
-    }
 }
 
 // Bytes 0 to 799: screen, colour table, control extension, image descriptor
@@ -162,24 +169,35 @@ IndexRemap duplicatesToTransparent(const ColourTable& table, int transparentGif,
 }
 
 // How the picture's rows become indices: pictures of more than 8 bits take
-// theirs from the quantization, the others send their own, remapped.
+// theirs from the quantization, the others send their own, remapped, from
+// the DIB or, for a streamed picture, as they arrive.
 struct IndexSource {
     Quantization* quantization = nullptr;
     IndexRemap remap;
+    const StreamedPicture* streamed = nullptr;
+    std::string failure;  // why the streamed rows stopped coming
 };
 
 // Calls `use` with each row's indices, top row first, until it returns
-// false.
+// false. False when the rows could not be had (source.failure says why).
 template <typename Use>
-void forEachRow(const Picture& picture, const PixelLayout& layout, IndexSource& source, Use use) {
+bool forEachRow(const Picture& picture, const PixelLayout& layout, IndexSource& source, Use use) {
     const auto width = static_cast<std::size_t>(picture.width);
     const bool direct = layout.bitCount == 8 && !source.remap.needed;
     std::vector<std::uint8_t> indices(direct ? 0 : width);
+    if (source.streamed) {
+        const auto remapped = [&](std::span<const std::uint8_t> row) {
+            if (!source.remap.needed) return use(row);
+            std::transform(row.begin(), row.end(), indices.begin(), [&](std::uint8_t i) { return source.remap.to[i]; });
+            return use(std::span<const std::uint8_t>(indices));
+        };
+        return source.streamed->rows(remapped, &source.failure) == 1;
+    }
     if (source.quantization) restartMapping(*source.quantization);
     for (std::int32_t r = picture.height - 1; r >= 0; --r) {
         const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
         if (direct) {
-            if (!use(std::span(row, width))) return;
+            if (!use(std::span(row, width))) return true;
             continue;
         }
         if (source.quantization)
@@ -187,27 +205,30 @@ void forEachRow(const Picture& picture, const PixelLayout& layout, IndexSource& 
         else if (layout.bitCount == 8)
             std::copy(row, row + width, indices.begin());
         else
-            rowIndices(row, layout.bitCount, indices);
+            unpackIndices(row, layout.bitCount, indices);
         if (source.remap.needed)
             for (std::uint8_t& index : indices) index = source.remap.to[index];
-        if (!use(std::span<const std::uint8_t>(indices))) return;
+        if (!use(std::span<const std::uint8_t>(indices))) return true;
     }
+    return true;
 }
 
 const std::uint8_t fileTail[2] = {0, 0x3B};  // block terminator, trailer
 
-// Everything after the head goes through the packer.
-void writeImageData(const Picture& picture, const PixelLayout& layout, IndexSource& source, GifCodeStream& stream,
+// Everything after the head goes through the packer. False when the rows
+// could not be had.
+bool writeImageData(const Picture& picture, const PixelLayout& layout, IndexSource& source, GifCodeStream& stream,
                     GifSink& sink) {
     reset(stream);
     stream.clearCode = clearCode;
     stream.clearLimit = clearLimit;
-    forEachRow(picture, layout, source, [&](std::span<const std::uint8_t> indices) {
+    const bool read = forEachRow(picture, layout, source, [&](std::span<const std::uint8_t> indices) {
         putLiteralCodes(stream, sink, indices);
         return true;
     });
     finish(stream, sink, endCode, codeWidth);
     sinkWrite(sink, fileTail, sizeof fileTail);
+    return read;
 }
 
 // The compressed file but its tail, held in memory until it is known to
@@ -302,7 +323,7 @@ int zeroTransparentIndices(const Picture& picture, const PixelLayout& layout, Pi
         for (std::size_t y = 0; y < height; ++y) {
             const std::uint8_t* in = picture.dib.data() + layout.rowsOffset + (height - 1 - y) * layout.stride;
             if (layout.bitCount == 8) std::copy_n(in, width, row.begin());
-            else rowIndices(in, layout.bitCount, row);
+            else unpackIndices(in, layout.bitCount, row);
             for (std::size_t x = 0; x < width; ++x)
                 indices[y * width + x] = picture.zeroEntries[row[x]] ? static_cast<std::uint8_t>(zero) : row[x];
         }
@@ -415,15 +436,16 @@ int prepareGif(const Picture& picture, const PixelLayout& layout, int transparen
     return 1;
 }
 
-// The whole GIF into an open stream; true when every write succeeded.
+// The whole GIF into an open stream; true when every write succeeded (and
+// every row could be had).
 bool writePrepared(const Picture& picture, const PixelLayout& layout, PreparedGif& gif, std::FILE* file) {
     GifSink sink;
     sink.file = file;
     std::setvbuf(sink.file, nullptr, _IONBF, 0);  // the sink already writes in large pieces
     bool written = true;
     try {
-        sink.capacity = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), 1u << 20));
-        sink.buffer = std::make_unique_for_overwrite<std::uint8_t[]>(sink.capacity);
+        sink.capacity = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), sinkCapacity));
+        sink.buffer = allocateSinkBuffer(sink.capacity);
         if (gif.lzw) {
             sinkWrite(sink, gif.compressed.head.data(), gif.compressed.head.size());
             sinkWrite(sink, gif.compressed.data.buffer.get(), gif.compressed.data.used);
@@ -431,12 +453,31 @@ bool writePrepared(const Picture& picture, const PixelLayout& layout, PreparedGi
         } else {
             sinkWrite(sink, gif.head.data(), gif.head.size());
             GifCodeStream stream;
-            writeImageData(picture, layout, gif.source, stream, sink);
+            written = writeImageData(picture, layout, gif.source, stream, sink);
         }
     } catch (const std::bad_alloc&) {
         written = false;
     }
     return written && sinkFlush(sink) && std::fflush(file) == 0;
+}
+
+// Whether a pixel's table entry holds `colour`.
+int indicesHaveColour(const Picture& picture, const PixelLayout& layout, IndexSource& source,
+                      TransparentColour colour) {
+    const ColourTable table = buildColourTable(picture);
+    std::array<bool, 256> holds{};
+    bool any = false;
+    for (std::size_t i = 0; i < 256; ++i) {
+        holds[i] = table[3 * i] == colour.red && table[3 * i + 1] == colour.green && table[3 * i + 2] == colour.blue;
+        any = any || holds[i];
+    }
+    if (!any) return 0;  // the GIF's table could not name it
+    bool found = false;
+    forEachRow(picture, layout, source, [&](std::span<const std::uint8_t> indices) {
+        found = std::any_of(indices.begin(), indices.end(), [&](std::uint8_t i) { return holds[i]; });
+        return !found;
+    });
+    return found ? 1 : 0;
 }
 
 }  // namespace
@@ -465,22 +506,16 @@ int pictureHasColour(const Picture& picture, TransparentColour colour) {
         }
         return 0;
     }
-    const ColourTable table = buildColourTable(picture);
-    std::array<bool, 256> holds{};
-    bool any = false;
-    for (std::size_t i = 0; i < 256; ++i) {
-        holds[i] = table[3 * i] == colour.red && table[3 * i + 1] == colour.green && table[3 * i + 2] == colour.blue;
-        any = any || holds[i];
-    }
-    if (!any) return 0;  // the GIF's table could not name it
-    std::vector<std::uint8_t> indices(width);
-    for (std::int32_t r = 0; r < picture.height; ++r) {
-        const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
-        if (layout.bitCount == 8) std::copy(row, row + width, indices.begin());
-        else rowIndices(row, layout.bitCount, indices);
-        if (std::any_of(indices.begin(), indices.end(), [&](std::uint8_t i) { return holds[i]; })) return 1;
-    }
-    return 0;
+    IndexSource source;
+    return indicesHaveColour(picture, layout, source, colour);
+}
+
+int pictureHasColour(const StreamedPicture& picture, TransparentColour colour) {
+    PixelLayout layout;
+    if (!checkStreamed(picture, layout, nullptr)) return 0;
+    IndexSource source;
+    source.streamed = &picture;
+    return indicesHaveColour(*picture.head, layout, source, colour);
 }
 
 namespace {
@@ -510,28 +545,65 @@ int writeThrough(const Picture& picture, int transparentGif, TransparentColour t
     return output(picture, layout, gif);
 }
 
+// The same road for a streamed picture, which always keeps its own table
+// and indices and takes no options.
+template <typename Output>
+int writeStreamedThrough(const StreamedPicture& picture, int transparentGif, TransparentColour transparentColour,
+                         std::string* why, Output output) {
+    PixelLayout layout;
+    if (!checkStreamed(picture, layout, why)) return 0;
+    PreparedGif gif;
+    gif.source.streamed = &picture;
+    if (!prepareGif(*picture.head, layout, transparentGif, transparentColour, GifOptions{}, gif, why)) return 0;
+    return output(*picture.head, layout, gif);
+}
+
+// A failed write whose rows stopped coming fails for that reason.
+int failedWrite(const PreparedGif& gif, std::string* why, std::string reason) {
+    return fail(why, gif.source.failure.empty() ? std::move(reason) : gif.source.failure);
+}
+
+// Writes the prepared GIF to `path`; see gif/save_file.h for how the new
+// file takes the old one's place.
+auto saveTo(const char* path, std::string* why) {
+    return [path, why](const Picture& picture, const PixelLayout& layout, PreparedGif& gif) {
+        SaveTarget save;
+        if (!beginSave(path, save, why)) return 0;
+        const bool written = writePrepared(picture, layout, gif, save.file.get());
+        std::string reason;
+        return finishSave(save, written, &reason) ? 1 : failedWrite(gif, why, reason);
+    };
+}
+
+auto sendTo(std::FILE* file, std::string* why) {
+    return [file, why](const Picture& picture, const PixelLayout& layout, PreparedGif& gif) {
+        if (writePrepared(picture, layout, gif, file)) return 1;
+        return failedWrite(gif, why, "write error while writing the GIF: " + systemReason(errno));
+    };
+}
+
 }  // namespace
 
 int writeGif(const Picture& picture, const char* path, int transparentGif, TransparentColour transparentColour,
              std::string* why, const GifOptions& options) {
     if (!path || !*path) return fail(why, "no file name to save to");
-    return writeThrough(picture, transparentGif, transparentColour, why, options,
-                        [&](const Picture& p, const PixelLayout& layout, PreparedGif& gif) {
-                            // See gif/save_file.h for how the new file takes the old one's place.
-                            SaveTarget save;
-                            if (!beginSave(path, save, why)) return 0;
-                            const bool written = writePrepared(p, layout, gif, save.file.get());
-                            return finishSave(save, written, why);
-                        });
+    return writeThrough(picture, transparentGif, transparentColour, why, options, saveTo(path, why));
 }
 
 int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif,
                      TransparentColour transparentColour, std::string* why, const GifOptions& options) {
-    return writeThrough(picture, transparentGif, transparentColour, why, options,
-                        [&](const Picture& p, const PixelLayout& layout, PreparedGif& gif) {
-                            if (writePrepared(p, layout, gif, file)) return 1;
-                            return fail(why, "write error while writing the GIF: " + systemReason(errno));
-                        });
+    return writeThrough(picture, transparentGif, transparentColour, why, options, sendTo(file, why));
+}
+
+int writeGif(const StreamedPicture& picture, const char* path, int transparentGif,
+             TransparentColour transparentColour, std::string* why) {
+    if (!path || !*path) return fail(why, "no file name to save to");
+    return writeStreamedThrough(picture, transparentGif, transparentColour, why, saveTo(path, why));
+}
+
+int writeGifToStream(const StreamedPicture& picture, std::FILE* file, int transparentGif,
+                     TransparentColour transparentColour, std::string* why) {
+    return writeStreamedThrough(picture, transparentGif, transparentColour, why, sendTo(file, why));
 }
 
 }  // namespace quolb

@@ -5,6 +5,8 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <functional>
+#include <span>
 #include <string>
 
 #include "image/picture.h"
@@ -59,5 +61,23 @@ int pictureHasColour(const Picture& picture, TransparentColour colour);
 int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif,
                      TransparentColour transparentColour, std::string* why = nullptr,
                      const GifOptions& options = {});
+
+// A picture of 8 bits or fewer per pixel that is not held whole: `head` is
+// its DIB's header and colour table, without pixel rows, and `rows` calls
+// `use` with each row's indices, top row first, until `use` returns false;
+// it returns 1 when the rows could be had, else 0 with the reason in `why`.
+struct StreamedPicture {
+    const Picture* head = nullptr;
+    std::function<int(const std::function<bool(std::span<const std::uint8_t>)>& use, std::string* why)> rows;
+};
+
+// The GIF writeGif makes of the loaded picture with the default options,
+// made of the rows as they come. A failure to have the rows fails the save
+// with their reason.
+int writeGif(const StreamedPicture& picture, const char* path, int transparentGif,
+             TransparentColour transparentColour, std::string* why = nullptr);
+int writeGifToStream(const StreamedPicture& picture, std::FILE* file, int transparentGif,
+                     TransparentColour transparentColour, std::string* why = nullptr);
+int pictureHasColour(const StreamedPicture& picture, TransparentColour colour);
 
 }  // namespace quolb

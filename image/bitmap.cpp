@@ -42,11 +42,16 @@
 // precision is lost on the way. A 32-bit picture with an alpha mask keeps
 // its opacity in byte 3, and says so (alphaChannel) unless every pixel is
 // fully transparent or every pixel fully opaque.
+//
+// A BI_RGB bitmap of 1, 2, 4 or 8 bits can also be read without a DIB, a
+// band of rows at a time (openBitmapBands), after the same checks: the
+// converter's way, which never holds the whole picture.
 #include "image/bitmap.h"
 
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <memory>
 #include <new>
 #include <span>
 #include <vector>
@@ -488,23 +493,20 @@ int loadPixels(Picture& picture, std::FILE* file, const BitmapLayout& layout, st
     }
 }
 
-}  // namespace
-
-int loadBitmap(Picture& picture, std::FILE* file, std::int64_t fileLength, std::string* why) {
-    // The headers, masks and table are small: read them in one go and parse
-    // them from memory, so a short file shows up as a failed bounded read.
+// The headers, masks and table are small: read them in one go and parse
+// them from memory, so a short file shows up as a failed bounded read.
+int readHeaders(std::FILE* file, std::int64_t fileLength, BitmapLayout& layout, std::string* why) {
     std::vector<std::uint8_t> prelude(static_cast<std::size_t>(
         std::min<std::int64_t>(std::max<std::int64_t>(fileLength, 0), largestPrelude)));
     if (!seekTo(file, 0) || std::fread(prelude.data(), 1, prelude.size(), file) != prelude.size())
         return fail(why, "cannot read the file");
+    return readLayout(prelude, fileLength, layout, why);
+}
 
-    BitmapLayout layout;
-    if (!readLayout(prelude, fileLength, layout, why)) return 0;
+// The file's header, field by field, but in the one form the DIB holds, and
+// its colour table; the DIB's header and table are allocated.
+void storeHead(Picture& picture, const BitmapLayout& layout, std::uint16_t bitCount) {
     const DibHeader& h = layout.header;
-    const std::uint16_t bitCount = widensTo24(layout) ? std::uint16_t{24} : layout.bitCount;
-    if (!allocateDib(picture, h.biWidth, layout.height, bitCount, layout.colorCount, why)) return 0;
-
-    // The file's header, field by field, but in the one form the DIB holds.
     DibHeader stored = h;
     stored.biSize = dibHeaderSize;
     stored.biHeight = layout.height;
@@ -516,6 +518,16 @@ int loadBitmap(Picture& picture, std::FILE* file, std::int64_t fileLength, std::
         stored.biSizeImage = static_cast<std::uint32_t>(picture.imageSize);
     storeDibHeader(stored, std::span<std::uint8_t, dibHeaderSize>(picture.dib.data(), dibHeaderSize));
     std::copy(layout.table.begin(), layout.table.end(), picture.dib.begin() + dibHeaderSize);
+}
+
+}  // namespace
+
+int loadBitmap(Picture& picture, std::FILE* file, std::int64_t fileLength, std::string* why) {
+    BitmapLayout layout;
+    if (!readHeaders(file, fileLength, layout, why)) return 0;
+    const std::uint16_t bitCount = widensTo24(layout) ? std::uint16_t{24} : layout.bitCount;
+    if (!allocateDib(picture, layout.header.biWidth, layout.height, bitCount, layout.colorCount, why)) return 0;
+    storeHead(picture, layout, bitCount);
 
     if (!loadPixels(picture, file, layout, why)) {
         releasePicture(picture);
@@ -523,6 +535,68 @@ int loadBitmap(Picture& picture, std::FILE* file, std::int64_t fileLength, std::
     }
     noteAlpha(picture, layout);
     buildPalette(picture);
+    return 1;
+}
+
+int openBitmapBands(const Picture& picture, std::FILE* file, std::int64_t fileLength, BitmapBands& bands,
+                    std::string* why) {
+    BitmapLayout layout;
+    if (!readHeaders(file, fileLength, layout, why)) return 0;
+    const DibHeader& h = layout.header;
+    if (h.biCompression != biRgb || h.biBitCount > 8) return fail(why, "the rows are not stored plainly in 8 bits or fewer");
+    if (!checkDibShape(picture, h.biWidth, layout.height, layout.bitCount, layout.colorCount, why)) return 0;
+
+    Picture& head = bands.head;
+    head.dib.assign(dibHeaderSize + 4 * static_cast<std::size_t>(layout.colorCount), 0);
+    head.width = h.biWidth;
+    head.height = layout.height;
+    head.imageSize = static_cast<std::int32_t>(dibStride(layout.bitCount, h.biWidth) * layout.height);
+    head.colorCount = layout.colorCount;
+    storeHead(head, layout, layout.bitCount);
+    buildPalette(head);
+    bands.file = file;
+    bands.pixelOffset = layout.pixelOffset;
+    bands.stride = dibStride(h.biBitCount, h.biWidth);
+    bands.bitCount = h.biBitCount;
+    bands.topDown = layout.topDown;
+    return 1;
+}
+
+int readBitmapRows(const BitmapBands& bands, const std::function<bool(std::span<const std::uint8_t>)>& use,
+                   std::string* why) {
+    // Bands small enough to be used while still in the cache; the top row
+    // comes first, from the file's end when its rows go bottom-up.
+    constexpr std::int64_t bandBytes = 256 * 1024;
+    const std::int64_t height = bands.head.height;
+    const auto width = static_cast<std::size_t>(bands.head.width);
+    const auto stride = static_cast<std::size_t>(bands.stride);
+    const std::int64_t bandRows = std::clamp<std::int64_t>(bandBytes / bands.stride, 1, height);
+    std::unique_ptr<std::uint8_t[]> band;
+    std::vector<std::uint8_t> indices;
+    try {
+        band = std::make_unique_for_overwrite<std::uint8_t[]>(static_cast<std::size_t>(bandRows) * stride);
+        indices.resize(bands.bitCount == 8 ? 0 : width);
+    } catch (const std::bad_alloc&) {
+        return fail(why, "not enough memory for the picture");
+    }
+    for (std::int64_t done = 0; done < height;) {
+        const std::int64_t rows = std::min(bandRows, height - done);
+        const std::int64_t first = bands.topDown ? done : height - done - rows;  // in the file's order
+        const auto bytes = static_cast<std::size_t>(rows) * stride;
+        if (!seekTo(bands.file, bands.pixelOffset + first * bands.stride) ||
+            std::fread(band.get(), 1, bytes, bands.file) != bytes)
+            return fail(why, "pixel data runs past the end of the file");
+        for (std::int64_t i = 0; i < rows; ++i) {
+            const std::uint8_t* row = band.get() + static_cast<std::size_t>(bands.topDown ? i : rows - 1 - i) * stride;
+            std::span<const std::uint8_t> rowIndices(row, width);
+            if (bands.bitCount != 8) {
+                unpackIndices(row, bands.bitCount, indices);
+                rowIndices = indices;
+            }
+            if (!use(rowIndices)) return 1;
+        }
+        done += rows;
+    }
     return 1;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 #include <string_view>
 #include <utility>
 
@@ -60,8 +61,8 @@ std::span<const std::uint8_t> pixelRows(const Picture& picture) {
                                           static_cast<std::size_t>(picture.imageSize));
 }
 
-int allocateDib(Picture& picture, std::int32_t width, std::int32_t height, std::uint16_t bitCount,
-                std::int32_t colorCount, std::string* why) {
+int checkDibShape(const Picture& picture, std::int32_t width, std::int32_t height, std::uint16_t bitCount,
+                  std::int32_t colorCount, std::string* why) {
     if (width <= 0 || height <= 0) return fail(why, "picture has no pixels");
     if (!checkMaxDimension(width, height, why)) return 0;
     if (colorCount < 0 || colorCount > 256) return fail(why, "colour table has more than 256 entries");
@@ -72,6 +73,13 @@ int allocateDib(Picture& picture, std::int32_t width, std::int32_t height, std::
     const std::int64_t imageSize = dibStride(bitCount, width) * height;
     if (imageSize > INT32_MAX - static_cast<std::int64_t>(dibHeaderSize) - 4 * 256)
         return fail(why, "picture is too large");
+    return 1;
+}
+
+int allocateDib(Picture& picture, std::int32_t width, std::int32_t height, std::uint16_t bitCount,
+                std::int32_t colorCount, std::string* why) {
+    if (!checkDibShape(picture, width, height, bitCount, colorCount, why)) return 0;
+    const std::int64_t imageSize = dibStride(bitCount, width) * height;
     try {
         picture.dib.assign(dibHeaderSize + 4 * static_cast<std::size_t>(colorCount) +
                                static_cast<std::size_t>(imageSize),
@@ -101,6 +109,40 @@ int checkMaxDimension(std::int64_t width, std::int64_t height, std::string* why)
     if (width > maxDimension || height > maxDimension)
         return fail(why, "picture is larger than 65535 pixels in width or height");
     return 1;
+}
+
+namespace {
+
+// Each byte's pixels as indices, leftmost first: a byte at a time through a
+// table costs a fraction of shifting out every pixel.
+template <unsigned bits>
+constexpr auto byteIndices = [] {
+    constexpr unsigned perByte = 8 / bits;
+    std::array<std::array<std::uint8_t, perByte>, 256> table{};
+    for (unsigned byte = 0; byte < 256; ++byte)
+        for (unsigned i = 0; i < perByte; ++i)
+            table[byte][i] = static_cast<std::uint8_t>(byte >> (8 - bits * (i + 1)) & ((1u << bits) - 1));
+    return table;
+}();
+
+template <unsigned bits>
+void unpackRow(const std::uint8_t* row, std::span<std::uint8_t> out) {
+    constexpr std::size_t perByte = 8 / bits;
+    const std::size_t whole = out.size() / perByte;
+    std::uint8_t* to = out.data();
+    for (std::size_t i = 0; i < whole; ++i, to += perByte) std::memcpy(to, byteIndices<bits>[row[i]].data(), perByte);
+    if (out.size() % perByte) std::memcpy(to, byteIndices<bits>[row[whole]].data(), out.size() % perByte);
+}
+
+}  // namespace
+
+void unpackIndices(const std::uint8_t* row, int bitCount, std::span<std::uint8_t> out) {
+    switch (bitCount) {
+    case 1: unpackRow<1>(row, out); break;
+    case 2: unpackRow<2>(row, out); break;
+    case 4: unpackRow<4>(row, out); break;
+    default: std::memcpy(out.data(), row, out.size()); break;
+    }
 }
 
 std::vector<PaletteEntry> pictureColours(const Picture& picture) {

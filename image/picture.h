@@ -130,13 +130,22 @@ DibHeader pictureHeader(const Picture& picture);
 std::span<const std::uint8_t> colorTable(const Picture& picture);  // 4 x colorCount bytes
 std::span<const std::uint8_t> pixelRows(const Picture& picture);   // imageSize bytes
 
+// Whether a DIB of this shape may be made for `picture`: 0, with the reason,
+// when the sizes are out of range or it has more pixels than
+// picture.maxPixels allows.
+int checkDibShape(const Picture& picture, std::int32_t width, std::int32_t height, std::uint16_t bitCount,
+                  std::int32_t colorCount, std::string* why);
+
 // Allocates the DIB for a picture of the given shape, writes its header and
 // sets width, height, imageSize and colorCount; clears the marks and note
-// of an earlier load. Fails (returns 0, with a
-// reason) when the sizes are out of range or the picture has more pixels
-// than picture.maxPixels allows; nothing is allocated then.
+// of an earlier load. Fails (returns 0, with a reason) where checkDibShape
+// does; nothing is allocated then.
 int allocateDib(Picture& picture, std::int32_t width, std::int32_t height,
                 std::uint16_t bitCount, std::int32_t colorCount, std::string* why);
+
+// One row of 1-, 2-, 4- or 8-bit pixels (leftmost in the high bits) as one
+// index per pixel; out.size() is the width.
+void unpackIndices(const std::uint8_t* row, int bitCount, std::span<std::uint8_t> out);
 
 // The picture's colours in table order: entry i from colour-table entry i
 // (blue, green, red, reserved), or DefaultPalette when the picture has no

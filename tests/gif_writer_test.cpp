@@ -9,8 +9,11 @@
 #include <random>
 #include <tuple>
 
+#include "tests/support/bmp_builder.h"
 #include "tests/support/reference_packer.h"
 #include "tests/support/temp_file.h"
+#include "image/bitmap.h"
+#include "image/file_io.h"
 #include "gif/packer.h"
 #include "gif/writer.h"
 #ifdef QUOLB_HAVE_GIFLIB
@@ -240,6 +243,106 @@ TEST_F(GifWriterTest, RefusesPicturesItCannotWrite) {
         EXPECT_EQ(why, reason);
     }
     EXPECT_TRUE(fs::is_empty(folder));
+}
+
+// A plain bitmap read a band of rows at a time makes the file its loaded
+// picture makes, with a transparent colour or without: every header kind,
+// both row orders, rows with padding, bands cut inside the picture (the
+// 8-bit ones span several), and a transparent colour that a second entry
+// repeats. Other bitmaps are left to a whole load.
+TEST_F(GifWriterTest, BandsMakeTheFileTheLoadedPictureMakes) {
+    struct Case { std::uint32_t header; std::int32_t width, height; std::uint16_t bits; std::uint32_t colours; };
+    const Case cases[] = {  // a negative height: rows top-down
+        {40, 1, 1, 8, 0}, {40, 333, -1000, 8, 256}, {124, 3001, 300, 8, 7},
+        {40, 4097, -70, 1, 2}, {64, 31, 9, 1, 0}, {12, 50, 7, 1, 2},
+        {40, 13, 7, 4, 16}, {16, 17, -900, 4, 0}, {12, 9, 5, 4, 0},
+        {40, 999, 401, 2, 4}, {108, 5, -3, 2, 0}, {12, 3, 2, 8, 0},
+    };
+    std::mt19937 random(3);
+    for (const Case& c : cases) {
+        test::BmpBuilder bmp;
+        bmp.headerSize = c.header;
+        bmp.width = c.width;
+        bmp.height = c.height;
+        bmp.bitCount = c.bits;
+        bmp.clrUsed = c.colours;
+        const std::size_t entrySize = c.header == 12 ? 3 : 4;
+        bmp.table.resize(entrySize * (c.colours ? c.colours : 1u << c.bits));
+        for (auto& byte : bmp.table) byte = static_cast<std::uint8_t>(random());
+        // Entry 1 repeats entry 0, whose colour is the transparent one.
+        std::copy_n(bmp.table.begin(), entrySize, bmp.table.begin() + static_cast<std::ptrdiff_t>(entrySize));
+        bmp.pixels.resize(static_cast<std::size_t>(dibStride(c.bits, c.width) * std::abs(c.height)));
+        for (auto& byte : bmp.pixels) byte = static_cast<std::uint8_t>(random());
+        const test::TempFile input(".bmp", bmp.bytes());
+        const std::string label = std::to_string(c.header) + "-byte header, " + std::to_string(c.width) + " x " +
+                                  std::to_string(c.height) + ", " + std::to_string(c.bits) + " bits";
+
+        Picture whole;
+        whole.path = input.path();
+        whole.fileType = FileType::bitmap;
+        ASSERT_EQ(loadPicture(whole), 1) << label;
+        const FilePtr file = openFile(input.path().c_str(), "rb");
+        BitmapBands bands;
+        ASSERT_EQ(openBitmapBands(Picture{}, file.get(), measureFile(file.get()), bands, nullptr), 1) << label;
+        StreamedPicture streamed;
+        streamed.head = &bands.head;
+        streamed.rows = [&](const auto& use, std::string* why) { return readBitmapRows(bands, use, why); };
+
+        const TransparentColour colour{bmp.table[2], bmp.table[1], bmp.table[0]};
+        const TransparentColour absent{1, 2, 3};
+        EXPECT_EQ(pictureHasColour(streamed, colour), pictureHasColour(whole, colour)) << label;
+        EXPECT_EQ(pictureHasColour(streamed, absent), pictureHasColour(whole, absent)) << label;
+        for (const int transparent : {0, 1}) {
+            const fs::path loaded = folder / "loaded.gif", banded = folder / "banded.gif";
+            ASSERT_EQ(writeGif(whole, loaded.string().c_str(), transparent, colour), 1) << label;
+            ASSERT_EQ(writeGif(streamed, banded.string().c_str(), transparent, colour), 1) << label;
+            EXPECT_EQ(test::readBytes(banded), test::readBytes(loaded)) << label << ", transparent " << transparent;
+        }
+    }
+
+    const auto refused = [](test::BmpBuilder bmp) {
+        const test::TempFile input(".bmp", bmp.bytes());
+        const FilePtr file = openFile(input.path().c_str(), "rb");
+        Picture limited;
+        limited.maxPixels = 3;
+        BitmapBands bands;
+        return openBitmapBands(limited, file.get(), measureFile(file.get()), bands, nullptr) == 0;
+    };
+    test::BmpBuilder rle;
+    rle.bitCount = 8;
+    rle.compression = 1;
+    rle.pixels = {1, 0, 0, 1};
+    EXPECT_TRUE(refused(rle));
+    EXPECT_TRUE(refused(test::BmpBuilder{}));  // 24 bits
+    test::BmpBuilder cut;
+    cut.bitCount = 8;
+    cut.width = 3;
+    cut.pixels.pop_back();  // a row short of its padding
+    EXPECT_TRUE(refused(cut));
+    test::BmpBuilder large = cut;
+    large.width = 4;
+    large.pixels = {0, 0, 0, 0};
+    EXPECT_TRUE(refused(large));  // more pixels than the limit
+}
+
+// Rows that stop coming (a file cut short while it was read) fail the save
+// with their reason, and whatever stood at the path stays as it was.
+TEST_F(GifWriterTest, RowsThatStopComingKeepTheOldFile) {
+    const Picture head = makePicture(64, 64, 8, 256).picture;
+    StreamedPicture streamed;
+    streamed.head = &head;
+    streamed.rows = [](const auto& use, std::string* why) {
+        const Bytes row(64, 5);
+        for (int i = 0; i < 10; ++i) use(row);
+        return fail(why, "pixel data runs past the end of the file");
+    };
+    const fs::path old = folder / "old.gif";
+    std::ofstream(old, std::ios::binary) << "old";
+    std::string why;
+    EXPECT_EQ(writeGif(streamed, old.string().c_str(), 0, {}, &why), 0);
+    EXPECT_EQ(why, "pixel data runs past the end of the file");
+    EXPECT_EQ(test::readBytes(old), Bytes({'o', 'l', 'd'}));
+    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "a temporary file was left";
 }
 
 #ifndef _WIN32
