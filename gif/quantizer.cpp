@@ -2,12 +2,16 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
 #include <limits>
 
 #include "image/picture.h"
 
 namespace quolb {
 namespace {
+
+// Pictures of at least this many pixels are mapped in two bands.
+constexpr std::size_t lowerBandPixels = std::size_t{1} << 18;
 
 constexpr std::uint32_t packed(Rgb c) { return std::uint32_t{c.red} << 16 | std::uint32_t{c.green} << 8 | c.blue; }
 constexpr Rgb unpacked(std::uint32_t v) {
@@ -388,7 +392,7 @@ void prepareGrid(CandidateGrid& grid, int bits) {
 }
 
 void prepareNearest(Quantization& q) {
-    NearestEntry& n = q.nearest;
+    NearestEntry& n = q.mapping.nearest;
     for (int i = 0; i < q.colourCount; ++i) {
         if (i == q.transparentIndex) continue;
         n.colours.push_back(entry(q, static_cast<std::size_t>(i)));
@@ -558,9 +562,9 @@ std::uint8_t ditherIndex(NearestEntry& n, int r, int g, int b) {
 }
 
 template <int Bits>
-void mapRow(Quantization& q, std::span<std::uint8_t> out) {
+void mapRow(const Quantization& q, MappingState& m, std::span<std::uint8_t> out) {
     const TrueColourRows& rows = q.rows;
-    const std::uint8_t* row = rowFromTop(rows, q.nextRow);
+    const std::uint8_t* row = rowFromTop(rows, m.nextRow);
     const auto transparent = static_cast<std::uint8_t>(std::max(q.transparentIndex, 0));
     if (q.exact || !q.dither) {
         std::uint32_t last = ~0u;
@@ -574,7 +578,7 @@ void mapRow(Quantization& q, std::span<std::uint8_t> out) {
             const std::uint32_t v = packed(c);
             if (v != last) {
                 last = v;
-                lastIndex = q.exact ? q.exactIndex[findSlot(q.exactKeys, v)] : nearestIndex(q.nearest, c.red, c.green, c.blue);
+                lastIndex = q.exact ? q.exactIndex[findSlot(q.exactKeys, v)] : nearestIndex(m.nearest, c.red, c.green, c.blue);
             }
             out[x] = lastIndex;
         }
@@ -584,9 +588,9 @@ void mapRow(Quantization& q, std::span<std::uint8_t> out) {
     // next pixel, 3, 5 and 1 to the three below. The next pixel's share and
     // the two still-open sums below travel in registers; one border pixel
     // on each side of the rows below takes what falls off the edges.
-    const bool rightward = q.nextRow % 2 == 0;
-    const std::int32_t* here = q.errorThis.data() + 3;
-    std::int32_t* below = q.errorNext.data() + 3;
+    const bool rightward = m.nextRow % 2 == 0;
+    const std::int32_t* here = m.errorThis.data() + 3;
+    std::int32_t* below = m.errorNext.data() + 3;
     const std::ptrdiff_t step = rightward ? 3 : -3;
     int ahead[3] = {0, 0, 0};    // for the next pixel in this row
     int behind[3] = {0, 0, 0};   // for the pixel below this one
@@ -602,7 +606,7 @@ void mapRow(Quantization& q, std::span<std::uint8_t> out) {
             const int want[3] = {std::clamp(c.red + ((here[at] + ahead[0] + 8) >> 4), 0, 255),
                                  std::clamp(c.green + ((here[at + 1] + ahead[1] + 8) >> 4), 0, 255),
                                  std::clamp(c.blue + ((here[at + 2] + ahead[2] + 8) >> 4), 0, 255)};
-            const std::uint8_t index = ditherIndex(q.nearest, want[0], want[1], want[2]);
+            const std::uint8_t index = ditherIndex(m.nearest, want[0], want[1], want[2]);
             out[x] = index;
             const std::uint8_t* got = &q.table[3 * std::size_t{index}];
             for (std::size_t k = 0; k < 3; ++k) error[k] = want[k] - got[k];
@@ -615,7 +619,43 @@ void mapRow(Quantization& q, std::span<std::uint8_t> out) {
         }
     }
     for (std::size_t k = 0; k < 3; ++k) below[at - step + static_cast<std::ptrdiff_t>(k)] = behind[k];
-    q.errorThis.swap(q.errorNext);
+    m.errorThis.swap(m.errorNext);
+}
+
+void mapRow(const Quantization& q, MappingState& m, std::span<std::uint8_t> out) {
+    switch (q.rows.bitCount) {
+    case 16: mapRow<16>(q, m, out); break;
+    case 32: mapRow<32>(q, m, out); break;
+    default: mapRow<24>(q, m, out); break;
+    }
+}
+
+void clearErrors(MappingState& m) {
+    std::fill(m.errorThis.begin(), m.errorThis.end(), 0);
+    std::fill(m.errorNext.begin(), m.errorNext.end(), 0);
+}
+
+// Maps the lower band on a second thread into `lowerIndices`, with its own
+// copy of the search state (which fills in as it is asked, so it cannot be
+// shared). Where memory or a thread cannot be had, the caller's thread maps
+// the band itself when it gets there, to the same indices.
+void startLowerBand(Quantization& q) {
+    try {
+        q.lowerIndices.resize((q.rows.height - q.lowerBand) * q.rows.width);
+        MappingState lower = q.mapping;
+        lower.nextRow = q.lowerBand;
+        clearErrors(lower);
+        q.lowerWorker = std::jthread([&q, lower = std::move(lower)](std::stop_token stop) mutable {
+            std::uint8_t* out = q.lowerIndices.data();
+            for (; lower.nextRow < q.rows.height; ++lower.nextRow, out += q.rows.width) {
+                if (stop.stop_requested()) return;
+                mapRow(q, lower, std::span(out, q.rows.width));
+            }
+            q.lowerReady = true;
+        });
+    } catch (const std::exception&) {  // std::bad_alloc, std::system_error
+        q.lowerIndices = {};
+    }
 }
 
 void chooseExact(Quantization& q, Survey& s, bool transparentEntry) {
@@ -634,6 +674,11 @@ void chooseExact(Quantization& q, Survey& s, bool transparentEntry) {
 }  // namespace
 
 void quantize(const TrueColourRows& rows, TableChoice choice, bool dither, Quantization& q) {
+    // A lower band still being mapped reads what is about to be replaced.
+    if (q.lowerWorker.joinable()) {
+        q.lowerWorker.request_stop();
+        q.lowerWorker.join();
+    }
     q = Quantization{};
     q.rows = rows;
     q.dither = dither;
@@ -689,24 +734,37 @@ void quantize(const TrueColourRows& rows, TableChoice choice, bool dither, Quant
     if (q.transparentIndex >= 0) setEntry(q, static_cast<std::size_t>(q.transparentIndex), transparentColour);
     if (!q.exact) prepareNearest(q);
     if (!q.exact && dither) {
-        q.errorThis.assign(3 * (rows.width + 2), 0);
-        q.errorNext.assign(3 * (rows.width + 2), 0);
+        q.mapping.errorThis.assign(3 * (rows.width + 2), 0);
+        q.mapping.errorNext.assign(3 * (rows.width + 2), 0);
     }
+    // Mapping to a table that is not exact is most of a big picture's time;
+    // below this size a second thread costs more than it saves.
+    q.lowerBand = !q.exact && rows.height >= 2 && rows.width * rows.height >= lowerBandPixels ? rows.height / 2 : rows.height;
 }
 
 void mapNextRow(Quantization& q, std::span<std::uint8_t> indices) {
-    switch (q.rows.bitCount) {
-    case 16: mapRow<16>(q, indices); break;
-    case 32: mapRow<32>(q, indices); break;
-    default: mapRow<24>(q, indices); break;
+    MappingState& m = q.mapping;
+    if (m.nextRow == 0 && q.lowerBand < q.rows.height && !q.lowerWorker.joinable() && !q.lowerReady) startLowerBand(q);
+    if (m.nextRow == q.lowerBand) {
+        if (q.lowerWorker.joinable()) q.lowerWorker.join();
+        q.lowerHere = !q.lowerReady;
+        if (q.lowerHere) clearErrors(m);  // the band starts afresh, as the second thread would have
     }
-    ++q.nextRow;
+    if (m.nextRow >= q.lowerBand && !q.lowerHere) {
+        const std::uint8_t* from = q.lowerIndices.data() + (m.nextRow - q.lowerBand) * q.rows.width;
+        std::copy(from, from + q.rows.width, indices.begin());
+    } else {
+        mapRow(q, m, indices);
+    }
+    ++m.nextRow;
 }
 
 void restartMapping(Quantization& q) {
-    q.nextRow = 0;
-    std::fill(q.errorThis.begin(), q.errorThis.end(), 0);
-    std::fill(q.errorNext.begin(), q.errorNext.end(), 0);
+    // A second thread still mapping the lower band goes on: its indices do
+    // not depend on this thread's state.
+    q.mapping.nextRow = 0;
+    q.lowerHere = false;
+    clearErrors(q.mapping);
 }
 
 }  // namespace quolb

@@ -14,6 +14,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <thread>
 #include <vector>
 
 namespace quolb {
@@ -71,7 +72,20 @@ struct NearestEntry {
     std::vector<std::uint64_t> state;  // two bits per cell: 0 unknown, 1 middle, 2 exact
 };
 
+// The running state of mapping a band of rows, top row first.
+struct MappingState {
+    NearestEntry nearest;
+    std::vector<std::int32_t> errorThis, errorNext;  // 3 per pixel plus a border each side
+    std::size_t nextRow = 0;                          // counted from the top
+};
+
 // A table for one picture and the running state that maps its rows.
+//
+// Big pictures are mapped in two bands of rows, each diffusing its own
+// error from its top row: the lower band is mapped ahead on a second
+// thread while the caller takes the upper one. The bands depend only on the
+// picture's size, so the indices are the same whether or not a second
+// thread could be had.
 struct Quantization {
     std::array<std::uint8_t, 3 * 256> table{};  // red, green, blue
     int transparentIndex = -1;                   // -1: no pixel is transparent
@@ -83,9 +97,12 @@ struct Quantization {
     bool dither = false;
     std::array<std::uint32_t, 1024> exactKeys{};  // open addressing: colour | 1 << 24; 0 empty
     std::array<std::uint8_t, 1024> exactIndex{};
-    NearestEntry nearest;
-    std::vector<std::int32_t> errorThis, errorNext;  // 3 per pixel plus a border each side
-    std::size_t nextRow = 0;                          // counted from the top
+    MappingState mapping;
+    std::size_t lowerBand = 0;                 // the lower band's top row; the height when one band
+    std::vector<std::uint8_t> lowerIndices;    // the lower band's indices, once `lowerReady`
+    bool lowerReady = false;
+    bool lowerHere = false;                    // this thread maps the lower band itself
+    std::jthread lowerWorker;                  // last: stopped and joined before the rest goes
 };
 
 // Chooses the table from one pass over the pixels.
