@@ -15,16 +15,25 @@
 
 namespace quolb::test {
 
+#ifdef QUOLB_HAVE_GIFLIB
+// Writes `picture` as a GIF with writeGif's arguments and decodes it with giflib.
+inline DecodedGif writeAndDecode(const Picture& picture, int transparentGif = 0, TransparentColour colour = {},
+                                 const GifOptions& options = {}) {
+    const TempFile file(".gif");
+    DecodedGif gif;
+    std::string why;
+    EXPECT_EQ(writeGif(picture, file.path().c_str(), transparentGif, colour, &why, options), 1) << why;
+    EXPECT_TRUE(decodeGifFile(file.path(), gif, &why)) << why;
+    return gif;
+}
+#endif
+
 inline void expectPictureMatches(const Picture& picture, const TimPicture& tim) {
     const auto width = std::size_t{tim.rowUnits} * (tim.depth == 8 ? 2 : 4);
     ASSERT_EQ(picture.width, static_cast<int>(width));
     ASSERT_EQ(picture.height, tim.rows);
 #ifdef QUOLB_HAVE_GIFLIB
-    const TempFile gifFile("check.gif");
-    std::string why;
-    ASSERT_EQ(writeGif(picture, gifFile.path().c_str(), 0, {}, &why), 1) << why;
-    DecodedGif gif;
-    ASSERT_TRUE(decodeGifFile(gifFile.path(), gif, &why)) << why;
+    const DecodedGif gif = writeAndDecode(picture);
     ASSERT_EQ(gif.pixels.size(), width * tim.rows);
     const auto widen = [](unsigned v) { return static_cast<std::uint8_t>((v & 31) * 255 / 31); };
     for (std::size_t i = 0; i < gif.pixels.size(); ++i) {
