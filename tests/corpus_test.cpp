@@ -16,11 +16,7 @@
 
 #include "gif/writer.h"
 #include "image/picture.h"
-#include "tests/support/load_file.h"
-#include "tests/support/temp_file.h"
-#ifdef QUOLB_HAVE_GIFLIB
-#include "tests/support/gif_decode.h"
-#endif
+#include "tests/support/picture_checks.h"
 
 namespace quolb {
 namespace {
@@ -68,27 +64,16 @@ TimPixels decodeIndependently(const Bytes& file) {
     out.width = rowBytes * 8 / bits[out.mode];
     const std::size_t pixels = image + 12;
     for (std::size_t y = 0; y < out.height; ++y) {
+        const std::size_t row = pixels + y * rowBytes;
         for (std::size_t x = 0; x < out.width; ++x) {
-            const std::size_t row = pixels + y * rowBytes;
-            unsigned value = 0;
-            if (out.mode == 3) {
-                out.colours.push_back({file.at(row + 3 * x), file.at(row + 3 * x + 1), file.at(row + 3 * x + 2)});
-                out.zero.push_back(false);
-                continue;
-            }
-            if (out.mode == 2) value = u16(row + 2 * x);
-            else {
-                const unsigned index = out.mode == 1 ? file.at(row + x) : file.at(row + x / 2) >> (x % 2 * 4) & 15;
-                if (!(flags & 8)) {
-                    const auto grey = std::uint8_t(out.mode == 1 ? index : index * 17);
-                    out.colours.push_back({grey, grey, grey});
-                    out.zero.push_back(false);
-                    continue;
-                }
-                value = u16(8 + 12 + 2 * index);
-            }
-            out.colours.push_back(rgb15(value));
+            // Indexed pixels without a CLUT read as a grey ramp; 0xFFFF: no 15-bit colour.
+            const bool indexed = out.mode < 2, clut = indexed && flags & 8;
+            const unsigned index = out.mode == 1 ? file.at(row + x) : file.at(row + x / 2) >> (x % 2 * 4) & 15;
+            const auto grey = std::uint8_t(out.mode == 1 ? index : index * 17);
+            const unsigned value = out.mode == 2 ? u16(row + 2 * x) : clut ? u16(8 + 12 + 2 * index) : 0xFFFF;
             out.zero.push_back(value == 0);
+            out.colours.push_back(out.mode == 3 ? Rgb{file.at(row + 3 * x), file.at(row + 3 * x + 1), file.at(row + 3 * x + 2)}
+                                  : indexed && !clut ? Rgb{grey, grey, grey} : rgb15(value));
         }
     }
     return out;
@@ -115,12 +100,9 @@ TEST(RealTim, EveryFileConvertsToItsOwnColoursAndZeroMarksTransparency) {
             picture.markZeroPixels = zeroTransparent;
             std::string why;
             ASSERT_EQ(loadPicture(picture, &why), 1) << why;
-            const test::TempFile gif(".gif");
             GifOptions options;
             options.zeroTransparent = zeroTransparent;
-            ASSERT_EQ(writeGif(picture, gif.path().c_str(), 0, {}, &why, options), 1) << why;
-            test::DecodedGif decoded;
-            ASSERT_TRUE(test::decodeGifFile(gif.path(), decoded, &why)) << why;
+            const test::DecodedGif decoded = test::writeAndDecode(picture, 0, {}, options);
             ASSERT_EQ(std::size_t(decoded.imageWidth), expected.width);
             ASSERT_EQ(std::size_t(decoded.imageHeight), expected.height);
             std::size_t wrongColour = 0, wrongTransparency = 0;
@@ -138,60 +120,46 @@ TEST(RealTim, EveryFileConvertsToItsOwnColoursAndZeroMarksTransparency) {
 #endif
 
 // Under every build: the suite's files load (or fail with a reason) and
-// whatever loads saves; nothing crashes or hangs.
-TEST(BmpSuite, EveryFileLoadsOrGivesAReasonAndGoodOnesLoad) {
+// whatever loads saves; nothing crashes or hangs. Natively, the GIFs of the
+// good and questionable sets come out as the suite's reference renderings,
+// compared by Pillow: exactly where the picture has at most 256 colours,
+// closely otherwise, and a 32-bit picture's clear pixels transparent.
+TEST(BmpSuite, EveryFileLoadsOrGivesAReasonAndMatchesTheReferenceRenderings) {
     const fs::path folder = corpora / "bmpsuite";
     if (!fs::is_directory(folder)) GTEST_SKIP() << folder << " is absent";
-    for (const char* kind : {"g", "q", "b"}) {
+    const test::TempFile list(".txt");
+    std::ofstream lines(list.path());
+    std::vector<std::unique_ptr<test::TempFile>> gifs;
+    for (const std::string kind : {"g", "q", "b"}) {
         for (const fs::path& path : filesIn(folder / kind, ".bmp")) {
             SCOPED_TRACE(path.string());
             Picture picture = test::pictureAt(path.string(), FileType::bitmap);
             std::string why;
             const int loaded = loadPicture(picture, &why);
-            if (std::string(kind) == "g") {
-                EXPECT_EQ(loaded, 1) << why;
-            }
-            if (!loaded) {
-                EXPECT_FALSE(why.empty());
-                continue;
-            }
-            const test::TempFile gif(".gif");
-            EXPECT_EQ(writeGif(picture, gif.path().c_str(), 0, {}, &why), 1) << why;
+            EXPECT_TRUE(loaded || (kind != "g" && !why.empty())) << why;
+            if (!loaded) continue;
+            gifs.push_back(std::make_unique<test::TempFile>(".gif"));
+            GifOptions options;
+            options.alphaTransparency = true;
+            EXPECT_EQ(writeGif(picture, gifs.back()->path().c_str(), 0, {}, &why, options), 1) << why;
 #ifdef QUOLB_HAVE_GIFLIB
             test::DecodedGif decoded;
-            EXPECT_TRUE(test::decodeGifFile(gif.path(), decoded, &why)) << why;
+            EXPECT_TRUE(test::decodeGifFile(gifs.back()->path(), decoded, &why)) << why;
 #endif
+            // That file's reference shows its embedded colour profile applied, which a GIF cannot carry.
+            if (kind != "b" && path.filename() != "rgb24prof2.bmp")
+                lines << kind << '/' << path.filename().string() << '\t' << gifs.back()->path() << '\t'
+                      << pictureHeader(picture).biBitCount << '\n';
         }
     }
-}
-
+    lines.close();
 #ifndef _WIN32
-// Palette pictures of the good and questionable sets come out exactly as the
-// suite's reference renderings, compared by Pillow.
-TEST(BmpSuite, PalettePicturesMatchTheReferenceRenderings) {
-    const fs::path folder = corpora / "bmpsuite";
-    if (!fs::is_directory(folder)) GTEST_SKIP() << folder << " is absent";
     // The system's Python carries Debian's Pillow even where another comes first on PATH.
     std::string python;
     for (const char* candidate : {"python3", "/usr/bin/python3"})
         if (python.empty() && std::system((std::string(candidate) + " -c 'import PIL' >/dev/null 2>&1").c_str()) == 0)
             python = candidate;
     if (python.empty()) GTEST_SKIP() << "Pillow is not available";
-    const test::TempFile list(".txt");
-    std::vector<std::unique_ptr<test::TempFile>> gifs;
-    std::ofstream lines(list.path());
-    int palette = 0;
-    for (const char* kind : {"g", "q"}) {
-        for (const fs::path& path : filesIn(folder / kind, ".bmp")) {
-            Picture picture = test::pictureAt(path.string(), FileType::bitmap);
-            if (!loadPicture(picture) || pictureHeader(picture).biBitCount > 8) continue;
-            gifs.push_back(std::make_unique<test::TempFile>(".gif"));
-            ASSERT_EQ(writeGif(picture, gifs.back()->path().c_str(), 0, {}), 1);
-            lines << kind << '/' << path.filename().string() << '\t' << gifs.back()->path() << '\n';
-            ++palette;
-        }
-    }
-    lines.close();
     const test::TempFile report(".txt");
     const std::string command = python + " " QUOLB_SOURCE_DIR "/tests/support/compare_bmpsuite.py '" +
                                 (folder / "html").string() + "' '" + list.path() + "' >'" + report.path() + "'";
@@ -202,10 +170,9 @@ TEST(BmpSuite, PalettePicturesMatchTheReferenceRenderings) {
         if (line.rfind("same ", 0) == 0) ++same;
         else ADD_FAILURE() << line;
     }
-    EXPECT_GE(palette, 34);
-    EXPECT_EQ(same, palette);
-}
+    EXPECT_GE(same, 64);
 #endif
+}
 
 }  // namespace
 }  // namespace quolb
