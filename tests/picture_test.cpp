@@ -40,14 +40,7 @@ TEST(LoadPicture, FallsBackOnTheBytesAndTellsTheKindOfFailure) {
     cutBitmap.resize(30);
     const std::vector<std::uint8_t> text = test::bytesOf("plain text, no picture");
     const std::vector<std::uint8_t> huge = test::BmpBuilder{.width = 70000, .height = 1, .bitCount = 8}.bytes();
-    struct Row {
-        const char* what;
-        const std::vector<std::uint8_t>* bytes;
-        FileType chosen;
-        int loaded;
-        FileType loadedAs;
-        LoadFailure failure;
-    };
+    struct Row { const char* what; const std::vector<std::uint8_t>* bytes; FileType chosen; int loaded; FileType loadedAs; LoadFailure failure; };
     const Row rows[] = {
         {"a TIM picture read as a bitmap", &tim, FileType::bitmap, 1, FileType::tim, LoadFailure::none},
         {"a bitmap read as an archive", &bitmap, FileType::archive, 1, FileType::bitmap, LoadFailure::none},
