@@ -39,46 +39,6 @@ std::vector<fs::path> filesIn(const fs::path& folder, const std::string& extensi
 }
 
 #ifdef QUOLB_HAVE_GIFLIB
-// A TIM file read straight from the format, sharing nothing with the loader:
-// every pixel's colour, top row first, and whether it was stored as 0x0000.
-struct TimPixels {
-    int mode = 0;  // 0 to 3: 4, 8, 16, 24 bits
-    std::size_t width = 0, height = 0;
-    std::vector<Rgb> colours;
-    std::vector<bool> zero;
-};
-
-TimPixels decodeIndependently(const Bytes& file) {
-    auto u16 = [&](std::size_t at) { return unsigned(file.at(at) | file.at(at + 1) << 8); };
-    auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
-    auto rgb15 = [](unsigned v) {
-        return Rgb{std::uint8_t((v & 31) * 255 / 31), std::uint8_t((v >> 5 & 31) * 255 / 31), std::uint8_t((v >> 10 & 31) * 255 / 31)};
-    };
-    TimPixels out;
-    const unsigned flags = u32(4);
-    out.mode = int(flags & 3);
-    const std::size_t image = flags & 8 ? 8 + u32(8) : 8;
-    const std::size_t rowBytes = 2 * std::size_t{u16(image + 8)};
-    out.height = u16(image + 10);
-    const std::size_t bits[] = {4, 8, 16, 24};
-    out.width = rowBytes * 8 / bits[out.mode];
-    const std::size_t pixels = image + 12;
-    for (std::size_t y = 0; y < out.height; ++y) {
-        const std::size_t row = pixels + y * rowBytes;
-        for (std::size_t x = 0; x < out.width; ++x) {
-            // Indexed pixels without a CLUT read as a grey ramp; 0xFFFF: no 15-bit colour.
-            const bool indexed = out.mode < 2, clut = indexed && flags & 8;
-            const unsigned index = out.mode == 1 ? file.at(row + x) : file.at(row + x / 2) >> (x % 2 * 4) & 15;
-            const auto grey = std::uint8_t(out.mode == 1 ? index : index * 17);
-            const unsigned value = out.mode == 2 ? u16(row + 2 * x) : clut ? u16(8 + 12 + 2 * index) : 0xFFFF;
-            out.zero.push_back(value == 0);
-            out.colours.push_back(out.mode == 3 ? Rgb{file.at(row + 3 * x), file.at(row + 3 * x + 1), file.at(row + 3 * x + 2)}
-                                  : indexed && !clut ? Rgb{grey, grey, grey} : rgb15(value));
-        }
-    }
-    return out;
-}
-
 // Every real TIM file converts; its GIF shows every pixel in the colour the
 // format gives it (for direct colour: lossless while there are at most 256),
 // and with zeroTransparent exactly the pixels stored as 0x0000 are
@@ -91,7 +51,7 @@ TEST(RealTim, EveryFileConvertsToItsOwnColoursAndZeroMarksTransparency) {
     int direct = 0;
     for (const fs::path& path : files) {
         SCOPED_TRACE(path.filename().string());
-        const TimPixels expected = decodeIndependently(test::readBytes(path));
+        const test::TimPixels expected = test::decodeTimIndependently(test::readBytes(path));
         const std::set<Rgb> distinct(expected.colours.begin(), expected.colours.end());
         const bool lossless = distinct.size() <= 256;
         direct += expected.mode >= 2;
