@@ -43,7 +43,7 @@ using Bytes = std::vector<std::uint8_t>;
 
 // An 8-bit bitmap of 3 x 2 pixels; table entry 5 is (5, 250, 10), the rest black.
 Bytes smallBitmap(Bytes pixels = {1, 2, 3, 0, 4, 5, 6, 0}) {
-    test::BmpBuilder bitmap{.width = 3, .height = 2, .bitCount = 8, .masks = {}, .table = Bytes(1024), .pixels = pixels};
+    test::BmpBuilder bitmap{.width = 3, .height = 2, .bitCount = 8, .table = Bytes(1024), .pixels = pixels};
     storeU32(bitmap.table.data() + 4 * 5, 0x05FA0A);
     return bitmap.bytes();
 }
@@ -181,8 +181,7 @@ TEST_F(Cli, RefusesPicturesOverThePixelLimit) {
 // null device.
 TEST_F(Cli, TakesEveryWindowsName) {
     write("café.bmp");
-    write("cafe.bmp", test::BmpBuilder{.width = 5, .height = 1, .bitCount = 8, .masks = {}, .table = Bytes(1024),
-                                       .pixels = Bytes(8)}.bytes());
+    write("cafe.bmp", test::BmpBuilder{.width = 5, .height = 1, .bitCount = 8, .table = Bytes(1024), .pixels = Bytes(8)}.bytes());
     write("그림.bmp");
     write("😀.bmp");
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
@@ -190,8 +189,7 @@ TEST_F(Cli, TakesEveryWindowsName) {
         run(args);
         EXPECT_EQ(status, 0) << args.back() << ": " << err;
     }
-    for (const char* name : {"café.gif", "résumé.gif", "그림.gif", "😀.gif"})
-        EXPECT_TRUE(fs::exists(dir / utf8(name))) << name;
+    for (const char* name : {"café.gif", "résumé.gif", "그림.gif", "😀.gif"}) EXPECT_TRUE(fs::exists(dir / utf8(name))) << name;
     EXPECT_FALSE(fs::exists(dir / "cafe.gif") || fs::exists(dir / "resume.gif"));
     run({"--info", "café.bmp"});
     EXPECT_NE(out.find("\"café.bmp\", \"fileType\": \"bmp\", \"width\": 3"), std::string::npos) << out;
@@ -286,7 +284,7 @@ TEST_F(Cli, ConvertsEachInputBesideItAndReportsFailures) {
 // is named; --palette fixed writes the fixed table.
 TEST_F(Cli, TrueColourOptionsReachTheGif) {
     const std::string input = write("clear.bmp", test::BmpBuilder{.headerSize = 124, .width = 2, .bitCount = 32, .compression = 3,
-                                                                  .masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000}, .table = {},
+                                                                  .masks = {0xFF0000, 0xFF00, 0xFF, 0xFF000000},
                                                                   .pixels = {30, 20, 10, 0, 50, 100, 200, 255}}.bytes());
     const auto converted = [&](std::vector<std::string> options) {
         options.push_back(input);
@@ -483,9 +481,8 @@ TEST_F(Cli, KeepsItsOutputsClean) {
 // signal. A 1-bit picture of 13000 x 13000 pixels takes long enough to
 // write that the signal arrives while its temporary file is there.
 TEST_F(Cli, InterruptionLeavesNoTemporaryFile) {
-    test::BmpBuilder bitmap{.width = 13000, .height = 13000, .bitCount = 1, .masks = {}, .table = Bytes(8, 0xFF),
-                            .pixels = Bytes(1628 * 13000, 0x5A)};
-    write("big.bmp", bitmap.bytes());
+    write("big.bmp", test::BmpBuilder{.width = 13000, .height = 13000, .bitCount = 1, .table = Bytes(8, 0xFF),
+                                      .pixels = Bytes(1628 * 13000, 0x5A)}.bytes());
     for (const int signal : {SIGINT, SIGTERM, SIGHUP}) {
         const pid_t child = ::fork();
         if (child == 0) {
