@@ -8,6 +8,8 @@
 
 #include <algorithm>
 #include <array>
+#include <set>
+#include <utility>
 #include <vector>
 
 #include "tests/support/load_file.h"
@@ -81,6 +83,33 @@ inline void expectPictureMatches(const Picture& picture, const TimPicture& tim) 
         ASSERT_EQ(gif.colours.at(gif.pixels[i]), expected.colours[i]) << "GIF pixel " << i;
 #endif
 }
+
+#ifdef QUOLB_HAVE_GIFLIB
+// Loads the TIM file at `path`, marking the pixels stored as 0x0000 when
+// `zeroTransparent` asks, and checks its GIF against the independent reading:
+// exactly those pixels transparent, and while the picture has at most 256
+// colours every other pixel in its own colour.
+inline void expectTimGifMatches(const std::string& path, bool zeroTransparent) {
+    const TimPixels expected = decodeTimIndependently(readBytes(path));
+    const std::set<Rgb> distinct(expected.colours.begin(), expected.colours.end());
+    Picture picture = pictureAt(path, FileType::tim);
+    picture.markZeroPixels = zeroTransparent;
+    std::string why;
+    ASSERT_EQ(loadPicture(picture, &why), 1) << why;
+    GifOptions options;
+    options.zeroTransparent = zeroTransparent;
+    const DecodedGif gif = writeAndDecode(picture, 0, {}, options);
+    ASSERT_EQ(std::pair(std::size_t(gif.imageWidth), std::size_t(gif.imageHeight)), std::pair(expected.width, expected.height));
+    std::size_t wrongColour = 0, wrongTransparency = 0;
+    for (std::size_t i = 0; i < expected.colours.size(); ++i) {
+        const bool transparent = gif.transparent && gif.pixels[i] == gif.transparentIndex;
+        wrongTransparency += transparent != (zeroTransparent && expected.zero[i]);
+        wrongColour += !transparent && distinct.size() <= 256 && gif.colours.at(gif.pixels[i]) != expected.colours[i];
+    }
+    EXPECT_EQ(wrongTransparency, 0u) << "zeroTransparent " << zeroTransparent;
+    EXPECT_EQ(wrongColour, 0u) << "zeroTransparent " << zeroTransparent << ", " << distinct.size() << " colours";
+}
+#endif
 
 // Loads `bytes` as a file of `type`; a failure must say why.
 inline Loaded loadBytes(std::span<const std::uint8_t> bytes, FileType type) {
