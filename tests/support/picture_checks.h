@@ -61,7 +61,7 @@ inline TimPixels decodeTimIndependently(const std::vector<std::uint8_t>& file) {
         for (std::size_t x = 0; x < out.width; ++x) {
             // Indexed pixels without a CLUT read as a grey ramp; 0xFFFF: no 15-bit colour.
             const bool indexed = out.mode < 2, clut = indexed && flags & 8;
-            const unsigned index = out.mode == 1 ? file.at(row + x) : file.at(row + x / 2) >> (x % 2 * 4) & 15;
+            const unsigned index = out.mode == 1 ? unsigned{file.at(row + x)} : unsigned{file.at(row + x / 2)} >> (x % 2 * 4) & 15u;
             const auto grey = std::uint8_t(out.mode == 1 ? index : index * 17);
             const unsigned value = out.mode == 2 ? u16(row + 2 * x) : clut ? u16(8 + 12 + 2 * index) : 0xFFFF;
             out.zero.push_back(value == 0);
