@@ -20,7 +20,6 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-
 // Loads the bytes as a bitmap through loadPicture, into a record that last
 // held an archive item.
 int load(const Bytes& bytes, Picture& picture, std::string& why) {
@@ -43,12 +42,8 @@ test::BmpBuilder eightBit(Bytes pixels, std::uint32_t pixelOffset) {
             .table = {10, 20, 30, 0, 1, 2, 3, 0}, .pixels = std::move(pixels)};
 }
 
-struct Case {
-    const char* name;
-    test::BmpBuilder file;
-    std::string reason;  // empty when the file loads
-    Bytes rows;          // as loaded: uncompressed, bottom row first
-};
+// The reason is empty when the file loads; rows as loaded: uncompressed, bottom row first.
+struct Case { const char* name; test::BmpBuilder file; std::string reason; Bytes rows; };
 
 // Over 1 MiB of RLE data, so codes straddle the loader's reads: each row is
 // one absolute run of 255 pixels and a pad byte, which lands in the padding.

@@ -5,29 +5,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
-#include <set>
 #include <string>
 #include <vector>
 
 #include "gif/writer.h"
 #include "image/picture.h"
-#include "tests/support/load_file.h"
-#include "tests/support/temp_file.h"
-#ifdef QUOLB_HAVE_GIFLIB
-#include "tests/support/gif_decode.h"
-#endif
+#include "tests/support/picture_checks.h"
 
 namespace quolb {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<std::uint8_t>;
-using Rgb = std::array<std::uint8_t, 3>;
 
 const fs::path corpora = fs::path(QUOLB_SOURCE_DIR) / ".." / "shared" / "corpora";
 
@@ -43,57 +34,6 @@ std::vector<fs::path> filesIn(const fs::path& folder, const std::string& extensi
 }
 
 #ifdef QUOLB_HAVE_GIFLIB
-// A TIM file read straight from the format, sharing nothing with the loader:
-// every pixel's colour, top row first, and whether it was stored as 0x0000.
-struct TimPixels {
-    int mode = 0;  // 0 to 3: 4, 8, 16, 24 bits
-    std::size_t width = 0, height = 0;
-    std::vector<Rgb> colours;
-    std::vector<bool> zero;
-};
-
-TimPixels decodeIndependently(const Bytes& file) {
-    auto u16 = [&](std::size_t at) { return unsigned(file.at(at) | file.at(at + 1) << 8); };
-    auto u32 = [&](std::size_t at) { return u16(at) | u16(at + 2) << 16; };
-    auto rgb15 = [](unsigned v) {
-        return Rgb{std::uint8_t((v & 31) * 255 / 31), std::uint8_t((v >> 5 & 31) * 255 / 31), std::uint8_t((v >> 10 & 31) * 255 / 31)};
-    };
-    TimPixels out;
-    const unsigned flags = u32(4);
-    out.mode = int(flags & 3);
-    const std::size_t image = flags & 8 ? 8 + u32(8) : 8;
-    const std::size_t rowBytes = 2 * std::size_t{u16(image + 8)};
-    out.height = u16(image + 10);
-    const std::size_t bits[] = {4, 8, 16, 24};
-    out.width = rowBytes * 8 / bits[out.mode];
-    const std::size_t pixels = image + 12;
-    for (std::size_t y = 0; y < out.height; ++y) {
-        for (std::size_t x = 0; x < out.width; ++x) {
-            const std::size_t row = pixels + y * rowBytes;
-            unsigned value = 0;
-            if (out.mode == 3) {
-                out.colours.push_back({file.at(row + 3 * x), file.at(row + 3 * x + 1), file.at(row + 3 * x + 2)});
-                out.zero.push_back(false);
-                continue;
-            }
-            if (out.mode == 2) value = u16(row + 2 * x);
-            else {
-                const unsigned index = out.mode == 1 ? file.at(row + x) : file.at(row + x / 2) >> (x % 2 * 4) & 15;
-                if (!(flags & 8)) {
-                    const auto grey = std::uint8_t(out.mode == 1 ? index : index * 17);
-                    out.colours.push_back({grey, grey, grey});
-                    out.zero.push_back(false);
-                    continue;
-                }
-                value = u16(8 + 12 + 2 * index);
-            }
-            out.colours.push_back(rgb15(value));
-            out.zero.push_back(value == 0);
-        }
-    }
-    return out;
-}
-
 // Every real TIM file converts; its GIF shows every pixel in the colour the
 // format gives it (for direct colour: lossless while there are at most 256),
 // and with zeroTransparent exactly the pixels stored as 0x0000 are
@@ -106,92 +46,54 @@ TEST(RealTim, EveryFileConvertsToItsOwnColoursAndZeroMarksTransparency) {
     int direct = 0;
     for (const fs::path& path : files) {
         SCOPED_TRACE(path.filename().string());
-        const TimPixels expected = decodeIndependently(test::readBytes(path));
-        const std::set<Rgb> distinct(expected.colours.begin(), expected.colours.end());
-        const bool lossless = distinct.size() <= 256;
-        direct += expected.mode >= 2;
-        for (const bool zeroTransparent : {false, true}) {
-            Picture picture = test::pictureAt(path.string(), FileType::tim);
-            picture.markZeroPixels = zeroTransparent;
-            std::string why;
-            ASSERT_EQ(loadPicture(picture, &why), 1) << why;
-            const test::TempFile gif(".gif");
-            GifOptions options;
-            options.zeroTransparent = zeroTransparent;
-            ASSERT_EQ(writeGif(picture, gif.path().c_str(), 0, {}, &why, options), 1) << why;
-            test::DecodedGif decoded;
-            ASSERT_TRUE(test::decodeGifFile(gif.path(), decoded, &why)) << why;
-            ASSERT_EQ(std::size_t(decoded.imageWidth), expected.width);
-            ASSERT_EQ(std::size_t(decoded.imageHeight), expected.height);
-            std::size_t wrongColour = 0, wrongTransparency = 0;
-            for (std::size_t i = 0; i < expected.colours.size(); ++i) {
-                const bool transparent = decoded.transparent && decoded.pixels[i] == decoded.transparentIndex;
-                wrongTransparency += transparent != (zeroTransparent && expected.zero[i]);
-                wrongColour += !transparent && lossless && decoded.colours.at(decoded.pixels[i]) != expected.colours[i];
-            }
-            EXPECT_EQ(wrongTransparency, 0u) << "zeroTransparent " << zeroTransparent;
-            EXPECT_EQ(wrongColour, 0u) << "zeroTransparent " << zeroTransparent << ", " << distinct.size() << " colours";
-        }
+        direct += test::decodeTimIndependently(test::readBytes(path)).mode >= 2;
+        for (const bool zeroTransparent : {false, true}) test::expectTimGifMatches(path.string(), zeroTransparent);
     }
     EXPECT_GT(direct, 0);
 }
 #endif
 
 // Under every build: the suite's files load (or fail with a reason) and
-// whatever loads saves; nothing crashes or hangs.
-TEST(BmpSuite, EveryFileLoadsOrGivesAReasonAndGoodOnesLoad) {
+// whatever loads saves; nothing crashes or hangs. Natively, the GIFs of the
+// good and questionable sets come out as the suite's reference renderings,
+// compared by Pillow: exactly where the picture has at most 256 colours,
+// closely otherwise, and a 32-bit picture's clear pixels transparent.
+TEST(BmpSuite, EveryFileLoadsOrGivesAReasonAndMatchesTheReferenceRenderings) {
     const fs::path folder = corpora / "bmpsuite";
     if (!fs::is_directory(folder)) GTEST_SKIP() << folder << " is absent";
-    for (const char* kind : {"g", "q", "b"}) {
+    const test::TempFile list(".txt");
+    std::ofstream lines(list.path());
+    std::vector<std::unique_ptr<test::TempFile>> gifs;
+    for (const std::string kind : {"g", "q", "b"}) {
         for (const fs::path& path : filesIn(folder / kind, ".bmp")) {
             SCOPED_TRACE(path.string());
             Picture picture = test::pictureAt(path.string(), FileType::bitmap);
             std::string why;
             const int loaded = loadPicture(picture, &why);
-            if (std::string(kind) == "g") {
-                EXPECT_EQ(loaded, 1) << why;
-            }
-            if (!loaded) {
-                EXPECT_FALSE(why.empty());
-                continue;
-            }
-            const test::TempFile gif(".gif");
-            EXPECT_EQ(writeGif(picture, gif.path().c_str(), 0, {}, &why), 1) << why;
+            EXPECT_TRUE(loaded || (kind != "g" && !why.empty())) << why;
+            if (!loaded) continue;
+            gifs.push_back(std::make_unique<test::TempFile>(".gif"));
+            GifOptions options;
+            options.alphaTransparency = true;
+            EXPECT_EQ(writeGif(picture, gifs.back()->path().c_str(), 0, {}, &why, options), 1) << why;
 #ifdef QUOLB_HAVE_GIFLIB
             test::DecodedGif decoded;
-            EXPECT_TRUE(test::decodeGifFile(gif.path(), decoded, &why)) << why;
+            EXPECT_TRUE(test::decodeGifFile(gifs.back()->path(), decoded, &why)) << why;
 #endif
+            // That file's reference shows its embedded colour profile applied, which a GIF cannot carry.
+            if (kind != "b" && path.filename() != "rgb24prof2.bmp")
+                lines << kind << '/' << path.filename().string() << '\t' << gifs.back()->path() << '\t'
+                      << pictureHeader(picture).biBitCount << '\n';
         }
     }
-}
-
+    lines.close();
 #ifndef _WIN32
-// Palette pictures of the good and questionable sets come out exactly as the
-// suite's reference renderings, compared by Pillow.
-TEST(BmpSuite, PalettePicturesMatchTheReferenceRenderings) {
-    const fs::path folder = corpora / "bmpsuite";
-    if (!fs::is_directory(folder)) GTEST_SKIP() << folder << " is absent";
     // The system's Python carries Debian's Pillow even where another comes first on PATH.
     std::string python;
     for (const char* candidate : {"python3", "/usr/bin/python3"})
         if (python.empty() && std::system((std::string(candidate) + " -c 'import PIL' >/dev/null 2>&1").c_str()) == 0)
             python = candidate;
     if (python.empty()) GTEST_SKIP() << "Pillow is not available";
-    const test::TempFile list(".txt");
-    std::vector<std::unique_ptr<test::TempFile>> gifs;
-    std::ofstream lines(list.path());
-    int palette = 0;
-    for (const char* kind : {"g", "q"}) {
-        for (const fs::path& path : filesIn(folder / kind, ".bmp")) {
-            Picture picture = test::pictureAt(path.string(), FileType::bitmap);
-            if (!loadPicture(picture) || pictureHeader(picture).biBitCount > 8) continue;
-            gifs.push_back(std::make_unique<test::TempFile>(".gif"));
-            ASSERT_EQ(writeGif(picture, gifs.back()->path().c_str(), 0, {}), 1);
-            lines << kind << '/' << path.filename().string() << '\t' << gifs.back()->path() << '\n';
-            ++palette;
-        }
-    }
-    lines.close();
     const test::TempFile report(".txt");
     const std::string command = python + " " QUOLB_SOURCE_DIR "/tests/support/compare_bmpsuite.py '" +
                                 (folder / "html").string() + "' '" + list.path() + "' >'" + report.path() + "'";
@@ -202,10 +104,9 @@ TEST(BmpSuite, PalettePicturesMatchTheReferenceRenderings) {
         if (line.rfind("same ", 0) == 0) ++same;
         else ADD_FAILURE() << line;
     }
-    EXPECT_GE(palette, 34);
-    EXPECT_EQ(same, palette);
-}
+    EXPECT_GE(same, 64);
 #endif
+}
 
 }  // namespace
 }  // namespace quolb

@@ -16,6 +16,8 @@
 namespace quolb {
 namespace {
 
+using Bytes = std::vector<std::uint8_t>;
+
 TEST(LoadPicture, MissingFileLeavesTheRecordAsItWas) {
     Picture picture = test::pictureAt("quolb-no-such-file.bmp", FileType::bitmap);
     picture.archiveOffset = 99;
@@ -26,28 +28,18 @@ TEST(LoadPicture, MissingFileLeavesTheRecordAsItWas) {
     EXPECT_EQ(why, "cannot open the file");
     EXPECT_EQ(failure, LoadFailure::cannotOpen);
     EXPECT_EQ(picture.archiveOffset, 99);
-    EXPECT_EQ(picture.dib, std::vector<std::uint8_t>(44, 7));
+    EXPECT_EQ(picture.dib, Bytes(44, 7));
 }
 
 // The first bytes decide when the chosen type's loader refuses a file that
 // plainly says what it is; otherwise the refusal says of which kind it was.
 TEST(LoadPicture, FallsBackOnTheBytesAndTellsTheKindOfFailure) {
-    const std::vector<std::uint8_t> bitmap = test::BmpBuilder{.width = 3, .height = 2, .bitCount = 8,
-                                                              .table = std::vector<std::uint8_t>(1024),
-                                                              .pixels = std::vector<std::uint8_t>(8)}.bytes();
-    const std::vector<std::uint8_t> tim = test::timFile(test::patternTim(8, 2, 3));
-    std::vector<std::uint8_t> cutBitmap = bitmap;
-    cutBitmap.resize(30);
-    const std::vector<std::uint8_t> text = test::bytesOf("plain text, no picture");
-    const std::vector<std::uint8_t> huge = test::BmpBuilder{.width = 70000, .height = 1, .bitCount = 8}.bytes();
-    struct Row {
-        const char* what;
-        const std::vector<std::uint8_t>* bytes;
-        FileType chosen;
-        int loaded;
-        FileType loadedAs;
-        LoadFailure failure;
-    };
+    const Bytes bitmap = test::BmpBuilder{.width = 3, .height = 2, .bitCount = 8, .table = Bytes(1024), .pixels = Bytes(8)}.bytes();
+    const Bytes tim = test::timFile(test::patternTim(8, 2, 3));
+    const Bytes cutBitmap(bitmap.begin(), bitmap.begin() + 30);
+    const Bytes text = test::bytesOf("plain text, no picture");
+    const Bytes huge = test::BmpBuilder{.width = 70000, .height = 1, .bitCount = 8}.bytes();
+    struct Row { const char* what; const Bytes* bytes; FileType chosen; int loaded; FileType loadedAs; LoadFailure failure; };
     const Row rows[] = {
         {"a TIM picture read as a bitmap", &tim, FileType::bitmap, 1, FileType::tim, LoadFailure::none},
         {"a bitmap read as an archive", &bitmap, FileType::archive, 1, FileType::bitmap, LoadFailure::none},
@@ -79,14 +71,12 @@ TEST(LoadPicture, FallsBackOnTheBytesAndTellsTheKindOfFailure) {
 // Whether a colour is in the picture: by table entry for indexed pixels (an
 // unused entry does not count), by value for direct ones.
 TEST(PictureHasColour, FindsOnlyColoursOfPixels) {
-    std::vector<std::uint8_t> table(1024);
+    Bytes table(1024);
     storeU32(table.data() + 4 * 1, 0x102030);
     storeU32(table.data() + 4 * 2, 0x405060);  // in the table, on no pixel
     const std::pair<test::BmpBuilder, const char*> pictures[] = {
         {{.width = 3, .height = 1, .bitCount = 8, .table = table, .pixels = {0, 1, 0, 0}}, "8 bits"},
-        {{.width = 3, .height = 1, .bitCount = 4, .table = std::vector<std::uint8_t>(table.begin(), table.begin() + 64),
-          .pixels = {0x00, 0x10, 0, 0}},
-         "4 bits"},
+        {{.width = 3, .height = 1, .bitCount = 4, .table = Bytes(table.begin(), table.begin() + 64), .pixels = {0x00, 0x10, 0, 0}}, "4 bits"},
         {{.width = 2, .height = 1, .bitCount = 24, .pixels = {0, 0, 0, 0x30, 0x20, 0x10, 0, 0}}, "24 bits"},
     };
     for (const auto& [builder, what] : pictures) {

@@ -43,13 +43,7 @@ TEST(Tim, MalformedOrTooWideInputFailsWithAReason) {
 TEST(Tim, EveryKindLoadsByTheFlagsLowByte) {
     using Bytes = std::vector<std::uint8_t>;
     const std::vector<std::uint16_t> clut16 = {0x7FFF, 0x001F, 0x03E0, 0x7C00, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0};
-    struct Case {
-        const char* name;
-        Bytes file;
-        std::uint16_t bitCount;
-        Bytes rows;
-        bool standIn;
-    };
+    struct Case { const char* name; Bytes file; std::uint16_t bitCount; Bytes rows; bool standIn; };
     const Case cases[] = {
         // 16-bit: 0x001F red, 0x7C00 blue; then 0x8000 black, 0x4210 grey 16.
         {"16-bit", test::timFileOfKind(0x02, 2, 2, {0x1F, 0, 0, 0x7C, 0, 0x80, 0x10, 0x42}), 24,
@@ -83,26 +77,10 @@ TEST(Tim, ZeroTransparentMakesOnlyColourZeroTransparent) {
     std::vector<std::uint16_t> clut(16, 0x7FFF);
     clut[0] = clut[2] = 0;
     clut[1] = 0x8000;
-    const std::vector<std::uint8_t> expected = {1, 0, 1, 0};  // transparent or not, left to right
     for (const auto& file : {test::timFileOfKind(0x08, 1, 1, {0x10, 0x32}, clut),
                              test::timFileOfKind(0x02, 4, 1, {0, 0, 0, 0x80, 0, 0, 0xFF, 0x7F})}) {
-        test::Loaded loaded;
         const test::TempFile tim(".tim", file);
-        loaded.picture.markZeroPixels = true;
-        ASSERT_EQ(test::loadFile(loaded, tim.path(), FileType::tim), 1) << loaded.why;
-        const test::TempFile gif(".gif");
-        GifOptions options;
-        options.zeroTransparent = true;
-        ASSERT_EQ(writeGif(loaded.picture, gif.path().c_str(), 0, {}, &loaded.why, options), 1) << loaded.why;
-        test::DecodedGif decoded;
-        ASSERT_TRUE(test::decodeGifFile(gif.path(), decoded, &loaded.why)) << loaded.why;
-        ASSERT_TRUE(decoded.transparent);
-        for (std::size_t x = 0; x < 4; ++x) {
-            EXPECT_EQ(decoded.pixels[x] == decoded.transparentIndex, expected[x] == 1) << x;
-            if (x == 1) {
-                EXPECT_EQ(decoded.colours[decoded.pixels[x]], (std::array<std::uint8_t, 3>{0, 0, 0}));
-            }
-        }
+        test::expectTimGifMatches(tim.path(), true);
     }
 }
 #endif

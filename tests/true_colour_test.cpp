@@ -8,19 +8,13 @@
 
 #include <array>
 #include <cmath>
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "gif/quantizer.h"
 #include "gif/writer.h"
-#include "tests/support/load_file.h"
-#include "tests/support/gif_decode.h"
-#include "tests/support/temp_file.h"
+#include "tests/support/picture_checks.h"
 
 namespace quolb {
 namespace {
@@ -28,11 +22,7 @@ namespace {
 using Rgb3 = std::array<std::uint8_t, 3>;
 
 // A true-colour picture and what each pixel shows, top row first.
-struct Sample {
-    Picture picture;
-    std::vector<Rgb3> shown;
-    std::vector<std::uint8_t> alpha;
-};
+struct Sample { Picture picture; std::vector<Rgb3> shown; std::vector<std::uint8_t> alpha; };
 
 // `colourOf(x, y)` gives 8-bit red, green, blue (16 bits keep the top 5).
 template <typename ColourOf>
@@ -59,17 +49,10 @@ Sample makeSample(int width, int height, std::uint16_t bits, ColourOf colourOf) 
     return s;
 }
 
-struct Written {
-    test::DecodedGif gif;
-    std::vector<Rgb3> colours;  // per pixel, from the table
-};
+struct Written { test::DecodedGif gif; std::vector<Rgb3> colours; };  // colours: per pixel, from the table
 
 Written writeAndDecode(const Picture& picture, int transparentGif, TransparentColour colour, const GifOptions& options = {}) {
-    const test::TempFile file(".gif");
-    Written w;
-    std::string why;
-    EXPECT_EQ(writeGif(picture, file.path().c_str(), transparentGif, colour, &why, options), 1) << why;
-    EXPECT_TRUE(test::decodeGifFile(file.path(), w.gif, &why)) << why;
+    Written w{test::writeAndDecode(picture, transparentGif, colour, options), {}};
     for (const std::uint8_t index : w.gif.pixels) w.colours.push_back(w.gif.colours.at(index));
     return w;
 }
@@ -198,56 +181,6 @@ TEST(TrueColourGif, AlphaBelowHalfBecomesTransparentWhenAsked) {
             ASSERT_EQ(keyed.gif.pixels[i] == keyed.gif.transparentIndex, s.shown[i] == s.shown[0]) << "pixel " << i;
     }
 }
-
-#ifndef _WIN32
-// The suite's true-colour bitmaps against its reference renderings: exact
-// when the picture has at most 256 colours, close otherwise; where the
-// reference has alpha, its clear pixels exactly are transparent. (Files
-// with a colour table of more than 256 entries do not load.)
-TEST(TrueColourGif, BmpSuiteMatchesItsReferenceRenderings) {
-    const std::filesystem::path suite = std::filesystem::path(QUOLB_SOURCE_DIR) / "../shared/corpora/bmpsuite";
-    if (!std::filesystem::exists(suite / "html")) GTEST_SKIP() << "no bmpsuite beside the repository";
-    if (std::system("convert -version >/dev/null 2>&1") != 0) GTEST_SKIP() << "ImageMagick is not available";
-    const std::map<std::string, std::string> files = {
-        {"g/rgb16.bmp", "rgb16"}, {"g/rgb16bfdef.bmp", "rgb16"}, {"g/rgb16-565.bmp", "rgb16-565"},
-        {"g/rgb16-565pal.bmp", "rgb16-565"}, {"g/rgb24.bmp", "rgb24"}, {"g/rgb24pal.bmp", "rgb24"},
-        {"g/rgb32.bmp", "rgb24"}, {"g/rgb32bf.bmp", "rgb24"}, {"g/rgb32bfdef.bmp", "rgb24"},
-        {"q/rgb16-231.bmp", "rgb16-231"}, {"q/rgb16-3103.bmp", "rgb16-3103"}, {"q/rgb32h52.bmp", "rgb24"}, {"q/rgb32-xbgr.bmp", "rgb24"}, {"q/rgb32fakealpha.bmp", "rgb24"},
-        {"q/rgb32-111110.bmp", "rgb24"}, {"q/rgb32-7187.bmp", "rgb32-7187"}, {"q/rgba16-5551.bmp", "rgba16-5551"},
-        {"q/rgba32-1.bmp", "rgba32"}, {"q/rgba32abf.bmp", "rgba32"}, {"q/rgba32h56.bmp", "rgba32"},
-        {"q/rgba32-1010102.bmp", "rgba32-1010102"}, {"q/rgba32-81284.bmp", "rgba32-81284"},
-    };
-    for (const auto& [file, reference] : files) {
-        SCOPED_TRACE(file);
-        Picture picture = test::pictureAt((suite / file).string(), FileType::bitmap);
-        std::string why;
-        ASSERT_EQ(loadPicture(picture, &why), 1) << why;
-        const Written w = writeAndDecode(picture, 0, {}, {.alphaTransparency = true});
-        const test::TempFile raw(".rgba");
-        ASSERT_EQ(std::system(("convert '" + (suite / "html" / (reference + ".png")).string() + "' -depth 8 'rgba:" + raw.path() + "'").c_str()), 0);
-        const std::vector<std::uint8_t> rgba = test::readBytes(raw.path());
-        ASSERT_EQ(rgba.size(), 4 * w.colours.size());
-        std::vector<Rgb3> expected, got;
-        std::map<std::uint32_t, int> distinct;
-        for (std::size_t i = 0; i < w.colours.size(); ++i) {
-            // Only 32-bit pictures carry alpha to the GIF.
-            const bool clear = rgba[4 * i + 3] < 128;
-            if (pictureHeader(picture).biBitCount == 32) {
-                ASSERT_EQ(w.gif.transparent && w.gif.pixels[i] == w.gif.transparentIndex, clear) << "pixel " << i;
-            }
-            if (clear) continue;
-            expected.push_back({rgba[4 * i], rgba[4 * i + 1], rgba[4 * i + 2]});
-            got.push_back(w.colours[i]);
-            ++distinct[std::uint32_t{rgba[4 * i]} << 16 | std::uint32_t{rgba[4 * i + 1]} << 8 | rgba[4 * i + 2]];
-        }
-        const double quality = psnr(expected, got, static_cast<int>(expected.size()), 0);
-        if (distinct.size() <= 256)
-            EXPECT_EQ(quality, INFINITY);
-        else
-            EXPECT_GT(quality, 30.0);
-    }
-}
-#endif
 
 }  // namespace
 }  // namespace quolb

@@ -4,11 +4,15 @@ reference renderings, decoding both with Pillow.
 
     compare_bmpsuite.py HTML_FOLDER LIST
 
-LIST holds one "suite/name.bmp<TAB>gif path" per line. The suite's page
-names each file's reference PNG (some files have alternatives, any of which
-counts). Pixels the reference leaves fully transparent may be anything.
+LIST holds one "suite/name.bmp<TAB>gif path<TAB>bit count" per line. The
+suite's page names each file's reference PNG (some files have alternatives,
+any of which counts). Pixels the reference leaves fully transparent may be
+anything; in a 32-bit picture, whose alpha the GIF carries, those below half
+opacity must be exactly the GIF's transparent ones. A picture of at most 256
+colours must come out exactly, one of more within 30 dB PSNR.
 Prints "same NAME", "differs NAME: ..." or "no reference NAME" per line."""
 import html.parser
+import math
 import pathlib
 import sys
 
@@ -44,14 +48,26 @@ class References(html.parser.HTMLParser):
             self.rows[self.name] = list(self.pngs)
 
 
-def same(gif, png):
+def same(gif, png, alpha):
     if gif.size != png.size:
         return f"size {gif.size} against {png.size}"
     a, b = gif.convert("RGBA").getdata(), png.convert("RGBA").getdata()
+    shown = []
     for i, (p, q) in enumerate(zip(a, b)):
-        if q[3] != 0 and p[:3] != q[:3]:
-            return f"pixel {i % gif.size[0]},{i // gif.size[0]}: {p[:3]} against {q[:3]}"
-    return None
+        clear = q[3] < 128 if alpha else q[3] == 0
+        where = f"pixel {i % gif.size[0]},{i // gif.size[0]}"
+        if alpha and (p[3] == 0) != clear:
+            return f"{where}: GIF alpha {p[3]} against {q[3]}"
+        if not clear:
+            shown.append((where, p[:3], q[:3]))
+    if len({q for _, _, q in shown}) <= 256:
+        for where, p, q in shown:
+            if p != q:
+                return f"{where}: {p} against {q}"
+        return None
+    error = sum((x - y) ** 2 for _, p, q in shown for x, y in zip(p, q)) / (3 * len(shown))
+    quality = 10 * math.log10(255 * 255 / error) if error else math.inf
+    return None if quality > 30 else f"PSNR {quality:.1f} dB"
 
 
 def main():
@@ -59,13 +75,13 @@ def main():
     parser = References()
     parser.feed((folder / "bmpsuite.html").read_text(encoding="utf-8", errors="replace"))
     for line in pathlib.Path(sys.argv[2]).read_text().splitlines():
-        name, gif_path = line.split("\t")
+        name, gif_path, bits = line.split("\t")
         pngs = parser.rows.get(name)
         if not pngs:
             print("no reference", name)
             continue
         gif = Image.open(gif_path)
-        reasons = [same(gif, Image.open(folder / png)) for png in pngs]
+        reasons = [same(gif, Image.open(folder / png), bits == "32") for png in pngs]
         print("same" if None in reasons else "differs", name + ("" if None in reasons else ": " + reasons[0]))
 
 

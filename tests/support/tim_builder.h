@@ -30,13 +30,15 @@ inline TimPicture patternTim(int depth, std::uint16_t rowUnits, std::uint16_t ro
     return tim;
 }
 
+inline void appendLittleEndian(std::vector<std::uint8_t>& out, std::size_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> 8 * i));
+}
+
 // The whole file; the width field sits at 8 + max(L + 8, 12 + 2n) for the
 // n colours the depth reads.
 inline std::vector<std::uint8_t> timFile(const TimPicture& tim) {
     std::vector<std::uint8_t> out;
-    const auto put = [&out](std::size_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> 8 * i));
-    };
+    const auto put = [&out](std::size_t value, int bytes) { appendLittleEndian(out, value, bytes); };
     const std::size_t clutLength = tim.clutLength ? tim.clutLength : 12 + 2 * tim.clut.size();
     put(16, 4);
     put(tim.depth == 8 ? 9 : 8, 4);
@@ -61,9 +63,7 @@ inline std::vector<std::uint8_t> timFileOfKind(std::uint32_t flags, std::uint16_
                                                const std::vector<std::uint8_t>& pixels,
                                                const std::vector<std::uint16_t>& clut = {}) {
     std::vector<std::uint8_t> out;
-    const auto put = [&out](std::size_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) out.push_back(static_cast<std::uint8_t>(value >> 8 * i));
-    };
+    const auto put = [&out](std::size_t value, int bytes) { appendLittleEndian(out, value, bytes); };
     put(16, 4);
     put(flags, 4);
     if (flags & 8) {
