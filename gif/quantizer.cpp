@@ -4,6 +4,8 @@
 #include <cmath>
 #include <exception>
 #include <limits>
+#include <new>
+#include <system_error>
 
 #include "image/picture.h"
 
@@ -12,6 +14,8 @@ namespace {
 
 // Pictures of at least this many pixels are mapped in two bands.
 constexpr std::size_t lowerBandPixels = std::size_t{1} << 18;
+// Histograms of at least this many occupied cells are refined on two threads.
+constexpr std::size_t threadedPoints = std::size_t{1} << 14;
 
 constexpr std::uint32_t packed(Rgb c) { return std::uint32_t{c.red} << 16 | std::uint32_t{c.green} << 8 | c.blue; }
 constexpr Rgb unpacked(std::uint32_t v) {
@@ -301,23 +305,35 @@ void assign(const Points& p, const std::vector<float>& cr, const std::vector<flo
     for (std::size_t j = 0; j < k; ++j) sr[j] = cr[order[j]], sg[j] = cg[order[j]], sb[j] = cb[order[j]];
     nearest.resize(p.weight.size());
     distance.resize(p.weight.size());
-    for (std::size_t i = 0; i < p.weight.size(); ++i) {
-        const float r = p.red[i], g = p.green[i], b = p.blue[i];
-        float best = std::numeric_limits<float>::max();
-        std::size_t at = 0;
-        const auto consider = [&](std::size_t j) {
-            const float dr = sr[j] - r;
-            if (dr * dr >= best) return false;
-            const float dg = sg[j] - g, db = sb[j] - b;
-            const float d = dr * dr + dg * dg + db * db;
-            if (d < best) best = d, at = j;
-            return true;
-        };
-        const auto start = static_cast<std::size_t>(std::lower_bound(sr.begin(), sr.end(), r) - sr.begin());
-        for (std::size_t j = start; j < k && consider(j); ++j) {}
-        for (std::size_t j = start; j-- > 0 && consider(j);) {}
-        nearest[i] = order[at];
-        distance[i] = best;
+    const auto points = [&](std::size_t from, std::size_t to) {
+        for (std::size_t i = from; i < to; ++i) {
+            const float r = p.red[i], g = p.green[i], b = p.blue[i];
+            float best = std::numeric_limits<float>::max();
+            std::size_t at = 0;
+            const auto consider = [&](std::size_t j) {
+                const float dr = sr[j] - r;
+                if (dr * dr >= best) return false;
+                const float dg = sg[j] - g, db = sb[j] - b;
+                const float d = dr * dr + dg * dg + db * db;
+                if (d < best) best = d, at = j;
+                return true;
+            };
+            const auto start = static_cast<std::size_t>(std::lower_bound(sr.begin(), sr.end(), r) - sr.begin());
+            for (std::size_t j = start; j < k && consider(j); ++j) {}
+            for (std::size_t j = start; j-- > 0 && consider(j);) {}
+            nearest[i] = order[at];
+            distance[i] = best;
+        }
+    };
+    // Each point's answer depends on no other, so a second thread can take
+    // half of them where one can be had and there are enough to pay for it.
+    const std::size_t count = p.weight.size();
+    if (count < threadedPoints) return points(0, count);
+    try {
+        const std::jthread upper(points, count / 2, count);
+        points(0, count / 2);
+    } catch (const std::system_error&) {
+        points(0, count);
     }
 }
 
@@ -647,11 +663,14 @@ void startLowerBand(Quantization& q) {
         clearErrors(lower);
         q.lowerWorker = std::jthread([&q, lower = std::move(lower)](std::stop_token stop) mutable {
             std::uint8_t* out = q.lowerIndices.data();
-            for (; lower.nextRow < q.rows.height; ++lower.nextRow, out += q.rows.width) {
-                if (stop.stop_requested()) return;
-                mapRow(q, lower, std::span(out, q.rows.width));
+            try {
+                for (; lower.nextRow < q.rows.height; ++lower.nextRow, out += q.rows.width) {
+                    if (stop.stop_requested()) return;
+                    mapRow(q, lower, std::span(out, q.rows.width));
+                }
+                q.lowerReady = true;
+            } catch (const std::bad_alloc&) {  // the search state could not grow: left to the caller
             }
-            q.lowerReady = true;
         });
     } catch (const std::exception&) {  // std::bad_alloc, std::system_error
         q.lowerIndices = {};
