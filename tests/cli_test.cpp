@@ -58,8 +58,6 @@ std::string readText(const fs::path& path) {
 
 std::string asText(const Bytes& bytes) { return {bytes.begin(), bytes.end()}; }
 
-bool isGif(const std::string& bytes) { return bytes.rfind("GIF89a", 0) == 0 && bytes.back() == 0x3B; }
-
 // Each test works in a folder of its own, removed afterwards; the converter
 // runs with that folder as its current directory.
 struct Cli : ::testing::Test {
@@ -210,6 +208,8 @@ TEST_F(Cli, TakesEveryWindowsName) {
     fs::permissions(dir / "cafe.gif", fs::perms::owner_write, fs::perm_options::add);  // so it can be removed
 }
 #else
+bool isGif(const std::string& bytes) { return bytes.rfind("GIF89a", 0) == 0 && bytes.back() == 0x3B; }
+
 // Usage errors exit with 2, name the program and write nothing; the
 // program speaks for its argument parser. A run settles every output before
 // converting anything: two inputs aiming at one GIF, or a GIF landing on any
