@@ -764,12 +764,13 @@ void quantize(const TrueColourRows& rows, TableChoice choice, bool dither, Quant
 void mapNextRow(Quantization& q, std::span<std::uint8_t> indices) {
     MappingState& m = q.mapping;
     if (m.nextRow == 0 && q.lowerBand < q.rows.height && !q.lowerWorker.joinable() && !q.lowerReady) startLowerBand(q);
+    // Rows past the seam are asked for only after it, so the second thread
+    // has been joined before `lowerReady` is read.
     if (m.nextRow == q.lowerBand) {
         if (q.lowerWorker.joinable()) q.lowerWorker.join();
-        q.lowerHere = !q.lowerReady;
-        if (q.lowerHere) clearErrors(m);  // the band starts afresh, as the second thread would have
+        if (!q.lowerReady) clearErrors(m);  // the band starts afresh, as the second thread would have
     }
-    if (m.nextRow >= q.lowerBand && !q.lowerHere) {
+    if (m.nextRow >= q.lowerBand && q.lowerReady) {
         const std::uint8_t* from = q.lowerIndices.data() + (m.nextRow - q.lowerBand) * q.rows.width;
         std::copy(from, from + q.rows.width, indices.begin());
     } else {
@@ -782,7 +783,6 @@ void restartMapping(Quantization& q) {
     // A second thread still mapping the lower band goes on: its indices do
     // not depend on this thread's state.
     q.mapping.nextRow = 0;
-    q.lowerHere = false;
     clearErrors(q.mapping);
 }
 

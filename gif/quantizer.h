@@ -100,8 +100,7 @@ struct Quantization {
     MappingState mapping;
     std::size_t lowerBand = 0;                 // the lower band's top row; the height when one band
     std::vector<std::uint8_t> lowerIndices;    // the lower band's indices, once `lowerReady`
-    bool lowerReady = false;
-    bool lowerHere = false;                    // this thread maps the lower band itself
+    bool lowerReady = false;                   // else this thread maps the lower band itself
     std::jthread lowerWorker;                  // last: stopped and joined before the rest goes
 };
 
