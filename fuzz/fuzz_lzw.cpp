@@ -4,10 +4,14 @@
 // (index, run) pairs that is repeated to the picture's end, so short inputs
 // make long repeated strings; a flag turns some rows into noise. Each row is
 // fed in two pieces, cut where the input says. The same encoder first
-// writes the picture with 8-bit codes.
+// writes the picture with 8-bit codes. Then the program goes on down to one
+// to four times the height (the input's top bits say), and that picture goes
+// through the whole-image compression, which takes images of 2^18 pixels or
+// more in two halves.
 #include <gif_lib.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -29,10 +33,11 @@ int readMemory(GifFileType* gif, GifByteType* to, int length) {
     return static_cast<int>(n);
 }
 
-// Encodes the picture as a GIF with the given minimum code size, each row
-// fed in two pieces cut where the program says, and requires giflib to
-// decode it to the same indices.
-void roundTrip(quolb::LzwEncoder& encoder, int codeSize, std::size_t width, std::size_t height,
+// Encodes the picture as a GIF with the given minimum code size, either
+// each row fed in two pieces cut where the program says or, without an
+// encoder, as a whole image, and requires giflib to decode it to the same
+// indices.
+void roundTrip(quolb::LzwEncoder* encoder, int codeSize, std::size_t width, std::size_t height,
                const std::vector<std::uint8_t>& pixels, const std::uint8_t* program, std::size_t programSize) {
     const unsigned colours = 1u << codeSize;
     quolb::GifSink sink;
@@ -45,14 +50,21 @@ void roundTrip(quolb::LzwEncoder& encoder, int codeSize, std::size_t width, std:
     const std::uint8_t image[] = {0x2C, 0, 0, 0, 0, std::uint8_t(width), std::uint8_t(width >> 8), std::uint8_t(height),
                                   std::uint8_t(height >> 8), 0, std::uint8_t(codeSize)};
     quolb::sinkWrite(sink, image, sizeof image);
-    quolb::lzwBegin(encoder, codeSize);
-    for (std::size_t y = 0; y < height; ++y) {
-        const std::size_t cut = program[y % programSize] % (width + 1);
-        const std::uint8_t* row = pixels.data() + y * width;
-        quolb::lzwFeed(encoder, sink, std::span(row, cut));
-        quolb::lzwFeed(encoder, sink, std::span(row + cut, width - cut));
+    if (encoder) {
+        quolb::lzwBegin(*encoder, codeSize);
+        for (std::size_t y = 0; y < height; ++y) {
+            const std::size_t cut = program[y % programSize] % (width + 1);
+            const std::uint8_t* row = pixels.data() + y * width;
+            quolb::lzwFeed(*encoder, sink, std::span(row, cut));
+            quolb::lzwFeed(*encoder, sink, std::span(row + cut, width - cut));
+        }
+        quolb::lzwFinish(*encoder, sink);
+    } else {
+        const auto row = [&](std::size_t y, std::span<std::uint8_t>) {
+            return std::span<const std::uint8_t>(pixels.data() + y * width, width);
+        };
+        if (!quolb::lzwCompress(sink, codeSize, width, height, row, false, SIZE_MAX)) std::abort();
     }
-    quolb::lzwFinish(encoder, sink);
     const std::uint8_t tail[] = {0, 0x3B};
     quolb::sinkWrite(sink, tail, sizeof tail);
 
@@ -74,11 +86,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const bool someNoise = (data[0] & 0x80) != 0;
     const std::size_t width = 1 + (std::size_t{data[1]} | std::size_t{data[2]} << 8) % 300;
     const std::size_t height = 1 + (std::size_t{data[3]} | std::size_t{data[4]} << 8) % 300;
+    const std::size_t repeats = 1 + (data[0] >> 6);
     const std::uint8_t* program = data + 5;
     const std::size_t programSize = size - 5;
     const unsigned colours = 1u << codeSize;
 
-    std::vector<std::uint8_t> pixels(width * height);
+    std::vector<std::uint8_t> pixels(width * height * repeats);
     std::uint32_t noise = 2463534242u;
     for (std::size_t p = 0, step = 0; p < pixels.size(); step += 2) {
         const std::uint8_t index = static_cast<std::uint8_t>(program[step % programSize] % colours);
@@ -93,7 +106,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // One encoder for two images, first with the widest codes: an encoder
     // must start each image clean whatever the one before left in it.
     quolb::LzwEncoder encoder;
-    roundTrip(encoder, 8, width, height, pixels, program, programSize);
-    roundTrip(encoder, codeSize, width, height, pixels, program, programSize);
+    const std::vector<std::uint8_t> picture(pixels.begin(), pixels.begin() + static_cast<std::ptrdiff_t>(width * height));
+    roundTrip(&encoder, 8, width, height, picture, program, programSize);
+    roundTrip(&encoder, codeSize, width, height, picture, program, programSize);
+    roundTrip(nullptr, codeSize, width, height * repeats, pixels, program, programSize);
     return 0;
 }

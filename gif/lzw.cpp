@@ -4,6 +4,10 @@
 #include <array>
 #include <bit>
 #include <cstring>
+#include <stop_token>
+#include <system_error>
+#include <thread>
+#include <vector>
 
 namespace quolb {
 namespace {
@@ -173,9 +177,15 @@ struct Packer {
     }
 };
 
-// Cuts the packed bytes into sub-blocks, all of them or only whole ones.
+// Cuts the packed bytes into sub-blocks, all of them or only whole ones;
+// an unframed encoder hands them all on as they are.
 void cutBlocks(LzwEncoder& encoder, GifSink& sink, bool all) {
     const std::size_t length = encoder.packedLength;
+    if (encoder.unframed) {
+        sinkWrite(sink, encoder.packed.get(), length);
+        encoder.packedLength = 0;
+        return;
+    }
     const std::size_t whole = all ? length : length - length % 255;
     if (whole == 0) return;
     std::uint8_t* out = sinkReserve(sink, whole + (whole + 254) / 255);
@@ -358,10 +368,73 @@ DirectTable directTable(const LzwEncoder& encoder) {
                        static_cast<std::uint32_t>(firstCode(encoder))};
 }
 
+// Sends the code of the string matched so far, then `code` (the end code
+// or a clear code) as wide as the decoder then reads it; gives the packer
+// holding the bits that do not make a whole byte yet.
+Packer closeStream(LzwEncoder& encoder, int code) {
+    Packer packer{encoder.bits, encoder.bitCount, encoder.packed.get() + encoder.packedLength};
+    if (encoder.prefix >= 0) {
+        packer.put(static_cast<std::uint32_t>(encoder.prefix), static_cast<unsigned>(encoder.codeWidth));
+        // The decoder adds a string for this code before it reads the next
+        // one, and may widen its codes for it.
+        if (encoder.nextCode < static_cast<int>(tableSize) && ++encoder.nextCode > 1 << encoder.codeWidth) ++encoder.codeWidth;
+    }
+    packer.put(static_cast<std::uint32_t>(code), static_cast<unsigned>(encoder.codeWidth));
+    return packer;
+}
+
+// Appends whole bytes to the encoder's stream from the bit it has reached.
+void appendBytes(LzwEncoder& encoder, GifSink& sink, const std::uint8_t* bytes, std::size_t count) {
+    const unsigned shift = encoder.bitCount;
+    while (count > 0) {
+        if (encoder.packedLength >= packedBatch) cutBlocks(encoder, sink, false);
+        const std::size_t n = std::min(count, packedBatch - encoder.packedLength);
+        std::uint8_t* const out = encoder.packed.get() + encoder.packedLength;
+        if (shift == 0) {
+            std::memcpy(out, bytes, n);
+        } else {
+            std::uint64_t carry = encoder.bits;  // below 2^shift
+            std::size_t i = 0;
+            for (; i + 8 <= n; i += 8) {
+                std::uint64_t word;
+                std::memcpy(&word, bytes + i, 8);
+                const std::uint64_t joined = carry | word << shift;
+                std::memcpy(out + i, &joined, 8);
+                carry = word >> (64 - shift);
+            }
+            for (; i < n; ++i) {
+                out[i] = static_cast<std::uint8_t>(carry | unsigned{bytes[i]} << shift);
+                carry = bytes[i] >> (8 - shift);
+            }
+            encoder.bits = carry;
+        }
+        encoder.packedLength += n;
+        bytes += n;
+        count -= n;
+    }
+}
+
+// Images this large are compressed in two halves.
+constexpr std::size_t halvesFrom = std::size_t{1} << 18;
+
+// Feeds rows [first, last) until they are done (true), the sink holds
+// `limit` bytes or more, or a stop is asked for.
+bool feedRows(LzwEncoder& encoder, GifSink& sink, const LzwRows& rows, std::size_t width, std::size_t first,
+              std::size_t last, std::size_t limit, const std::stop_token& stop) {
+    std::vector<std::uint8_t> scratch(width);
+    for (std::size_t row = first; row < last; ++row) {
+        if (stop.stop_requested()) return false;
+        lzwFeed(encoder, sink, rows(row, scratch));
+        if (sink.used >= limit) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
     encoder.minimumCodeSize = std::clamp(minimumCodeSize, 2, 8);
+    encoder.unframed = false;
     if (!encoder.packed) encoder.packed = std::make_unique_for_overwrite<std::uint8_t[]>(packedBatch + packedSlack);
     if (!encoder.runs) encoder.runs = std::make_unique_for_overwrite<std::uint16_t[]>((runMax + 2) * 256);
     encoder.packedLength = 0;
@@ -399,14 +472,7 @@ void lzwFeed(LzwEncoder& encoder, GifSink& sink, std::span<const std::uint8_t> i
 
 void lzwFinish(LzwEncoder& encoder, GifSink& sink) {
     std::uint8_t* const packed = encoder.packed.get();
-    Packer packer{encoder.bits, encoder.bitCount, packed + encoder.packedLength};
-    if (encoder.prefix >= 0) {
-        packer.put(static_cast<std::uint32_t>(encoder.prefix), static_cast<unsigned>(encoder.codeWidth));
-        // The decoder adds a string for this code before it reads the end
-        // code, and may widen its codes for it.
-        if (encoder.nextCode < static_cast<int>(tableSize) && ++encoder.nextCode > 1 << encoder.codeWidth) ++encoder.codeWidth;
-    }
-    packer.put(static_cast<std::uint32_t>((1 << encoder.minimumCodeSize) + 1), static_cast<unsigned>(encoder.codeWidth));
+    Packer packer = closeStream(encoder, (1 << encoder.minimumCodeSize) + 1);
     for (; packer.bitCount > 0; packer.bitCount -= std::min(packer.bitCount, 8u)) {
         *packer.out++ = static_cast<std::uint8_t>(packer.bits);
         packer.bits >>= 8;
@@ -416,6 +482,67 @@ void lzwFinish(LzwEncoder& encoder, GifSink& sink) {
     encoder.bits = 0;
     encoder.bitCount = 0;
     cutBlocks(encoder, sink, true);
+}
+
+bool lzwCompress(GifSink& sink, int minimumCodeSize, std::size_t width, std::size_t height, const LzwRows& rows,
+                 bool inOrder, std::size_t limit) {
+    LzwEncoder upper;
+    lzwBegin(upper, minimumCodeSize);
+    if (inOrder || height < 2 || width * height < halvesFrom) {
+        if (!feedRows(upper, sink, rows, width, 0, height, limit, {})) return false;
+        lzwFinish(upper, sink);
+        return sink.used < limit;
+    }
+
+    const std::size_t split = height / 2;
+    LzwEncoder lower;
+    GifSink lowerBytes;
+    int lowerDone = -1;  // -1 not compressed (no thread or no memory), 0 over the limit, 1 done
+    const auto compressLower = [&](const std::stop_token& stop) {
+        lowerBytes.used = 0;
+        lzwBegin(lower, minimumCodeSize);
+        // The upper half's stream sends the clear code that starts this one.
+        lower.unframed = true;
+        lower.packedLength = 0;
+        lower.bits = 0;
+        lower.bitCount = 0;
+        lowerDone = feedRows(lower, lowerBytes, rows, width, split, height, limit, stop) ? 1 : 0;
+    };
+    {
+        std::jthread worker;
+        try {
+            worker = std::jthread([&](const std::stop_token& stop) {
+                try {
+                    compressLower(stop);
+                } catch (const std::bad_alloc&) {
+                    lowerDone = -1;  // the caller tries again, and fails with it
+                }
+            });
+        } catch (const std::system_error&) {
+            // No thread: this one compresses the lower half after the upper.
+        }
+        if (!feedRows(upper, sink, rows, width, 0, split, limit, {})) return false;  // stops and joins the worker
+        if (worker.joinable()) worker.join();  // leaving the scope would ask it to stop
+    }
+    if (lowerDone < 0) compressLower({});
+    if (lowerDone == 0) return false;
+
+    Packer packer = closeStream(upper, 1 << minimumCodeSize);
+    upper.bits = packer.bits;
+    upper.bitCount = packer.bitCount;
+    upper.packedLength = static_cast<std::size_t>(packer.out - upper.packed.get());
+    appendBytes(upper, sink, lowerBytes.buffer.get(), lowerBytes.used);
+    appendBytes(upper, sink, lower.packed.get(), lower.packedLength);
+    packer = Packer{upper.bits, upper.bitCount, upper.packed.get() + upper.packedLength};
+    if (lower.bitCount > 0) packer.put(static_cast<std::uint32_t>(lower.bits), lower.bitCount);
+    upper.bits = packer.bits;
+    upper.bitCount = packer.bitCount;
+    upper.packedLength = static_cast<std::size_t>(packer.out - upper.packed.get());
+    upper.prefix = lower.prefix;
+    upper.nextCode = lower.nextCode;
+    upper.codeWidth = lower.codeWidth;
+    lzwFinish(upper, sink);
+    return sink.used < limit;
 }
 
 }  // namespace quolb

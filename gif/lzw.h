@@ -7,10 +7,17 @@
 // up to 12 bits and 4096 entries. The stream opens with a clear code. Once
 // the table is full it is kept while it still compresses well, and cleared
 // when the output per pixel grows.
+//
+// A whole image of 2^18 pixels or more is compressed in two halves of its
+// rows, each with its own table, the lower on a second thread; the upper
+// half's stream ends with its last code and a clear code, and the lower
+// half's codes follow from the next bit. Where the halves meet depends only
+// on the image's size.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -39,6 +46,7 @@ struct LzwEncoder {
     std::uint64_t bestRatio = 0;
     std::uint64_t windowAt = 0;
     std::uint64_t windowCodes = 0;
+    bool unframed = false;  // bytes go to the sink as they are, to be framed when joined
 };
 
 // Starts an image whose indices are all below 2^minimumCodeSize (2 to 8).
@@ -49,5 +57,18 @@ void lzwFeed(LzwEncoder& encoder, GifSink& sink, std::span<const std::uint8_t> i
 // Sends the last code, the end code and the last partial sub-block. The
 // block terminator is the caller's.
 void lzwFinish(LzwEncoder& encoder, GifSink& sink);
+
+// Row `row` of an image (0 is the top): its indices, either the picture's
+// own or converted into `scratch`, which is as long as a row and belongs to
+// the calling thread.
+using LzwRows = std::function<std::span<const std::uint8_t>(std::size_t row, std::span<std::uint8_t> scratch)>;
+
+// Compresses a whole image of `height` rows of `width` indices into a sink
+// without a file, through to lzwFinish. Rows are asked for from both halves
+// at once unless `inOrder`, which keeps to one thread and asks top to bottom.
+// False as soon as the sink holds `limit` bytes or more: the caller then
+// has no use for it. Throws std::bad_alloc when memory runs short.
+bool lzwCompress(GifSink& sink, int minimumCodeSize, std::size_t width, std::size_t height, const LzwRows& rows,
+                 bool inOrder, std::size_t limit);
 
 }  // namespace quolb

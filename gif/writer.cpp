@@ -178,13 +178,30 @@ struct IndexSource {
     std::string failure;  // why the streamed rows stopped coming
 };
 
+// Row `top` (0 is the top) of a picture that sends its own indices: the
+// DIB's row itself, or its indices unpacked or remapped into `scratch`.
+std::span<const std::uint8_t> ownRow(const Picture& picture, const PixelLayout& layout, const IndexRemap& remap,
+                                     std::size_t top, std::span<std::uint8_t> scratch) {
+    const auto width = static_cast<std::size_t>(picture.width);
+    const std::uint8_t* row =
+        picture.dib.data() + layout.rowsOffset + (static_cast<std::size_t>(picture.height) - 1 - top) * layout.stride;
+    if (layout.bitCount == 8) {
+        if (!remap.needed) return {row, width};
+        std::transform(row, row + width, scratch.begin(), [&](std::uint8_t i) { return remap.to[i]; });
+    } else {
+        unpackIndices(row, layout.bitCount, scratch.first(width));
+        if (remap.needed)
+            for (std::uint8_t& index : scratch.first(width)) index = remap.to[index];
+    }
+    return scratch.first(width);
+}
+
 // Calls `use` with each row's indices, top row first, until it returns
 // false. False when the rows could not be had (source.failure says why).
 template <typename Use>
 bool forEachRow(const Picture& picture, const PixelLayout& layout, IndexSource& source, Use use) {
     const auto width = static_cast<std::size_t>(picture.width);
-    const bool direct = layout.bitCount == 8 && !source.remap.needed;
-    std::vector<std::uint8_t> indices(direct ? 0 : width);
+    std::vector<std::uint8_t> indices(layout.bitCount == 8 && !source.remap.needed && !source.quantization ? 0 : width);
     if (source.streamed) {
         const auto remapped = [&](std::span<const std::uint8_t> row) {
             if (!source.remap.needed) return use(row);
@@ -194,21 +211,11 @@ bool forEachRow(const Picture& picture, const PixelLayout& layout, IndexSource& 
         return source.streamed->rows(remapped, &source.failure) == 1;
     }
     if (source.quantization) restartMapping(*source.quantization);
-    for (std::int32_t r = picture.height - 1; r >= 0; --r) {
-        const std::uint8_t* row = picture.dib.data() + layout.rowsOffset + static_cast<std::size_t>(r) * layout.stride;
-        if (direct) {
-            if (!use(std::span(row, width))) return true;
-            continue;
-        }
-        if (source.quantization)
-            mapNextRow(*source.quantization, indices);
-        else if (layout.bitCount == 8)
-            std::copy(row, row + width, indices.begin());
-        else
-            unpackIndices(row, layout.bitCount, indices);
-        if (source.remap.needed)
-            for (std::uint8_t& index : indices) index = source.remap.to[index];
-        if (!use(std::span<const std::uint8_t>(indices))) return true;
+    for (std::size_t top = 0; top < static_cast<std::size_t>(picture.height); ++top) {
+        if (source.quantization) mapNextRow(*source.quantization, indices);
+        if (!use(source.quantization ? std::span<const std::uint8_t>(indices)
+                                     : ownRow(picture, layout, source.remap, top, indices)))
+            return true;
     }
     return true;
 }
@@ -270,16 +277,18 @@ bool compressImage(const Picture& picture, const PixelLayout& layout, IndexSourc
         out.head = shrinkHead(head, tableBits, codeSize);
         const std::uint64_t plain = fileLength(picture);
         const std::uint64_t frame = out.head.size() + sizeof fileTail;
-        LzwEncoder encoder;
-        lzwBegin(encoder, codeSize);
-        bool small = true;
-        forEachRow(picture, layout, source, [&](std::span<const std::uint8_t> indices) {
-            lzwFeed(encoder, out.data, indices);
-            return small = frame + out.data.used < plain;
-        });
-        if (!small) return false;
-        lzwFinish(encoder, out.data);
-        return frame + out.data.used < plain;
+        // Quantized rows are mapped top to bottom, so they come in order;
+        // a picture's own rows can be had in any order, by both halves.
+        const bool inOrder = source.quantization != nullptr;
+        if (inOrder) restartMapping(*source.quantization);
+        const LzwRows rows = [&](std::size_t top, std::span<std::uint8_t> scratch) -> std::span<const std::uint8_t> {
+            if (!inOrder) return ownRow(picture, layout, source.remap, top, scratch);
+            mapNextRow(*source.quantization, scratch);
+            return scratch;
+        };
+        // Only a file smaller than the plain one is of use.
+        return lzwCompress(out.data, codeSize, static_cast<std::size_t>(picture.width),
+                           static_cast<std::size_t>(picture.height), rows, inOrder, plain - frame);
     } catch (const std::bad_alloc&) {
         return false;
     }
