@@ -12,6 +12,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -112,8 +113,10 @@ const std::vector<Sample>& samples() {
     return all;
 }
 
-// The whole GIF around our image data, as the writer frames it.
-std::vector<std::uint8_t> oursGif(const Sample& s, GifSink& sink, LzwEncoder& encoder) {
+// The whole GIF around our image data, as the writer frames it: the image
+// as the writer compresses it (in two halves on two threads when large), or
+// fed row by row to one encoder.
+std::vector<std::uint8_t> oursGif(const Sample& s, GifSink& sink, LzwEncoder* oneThread) {
     sink.used = 0;
     const std::size_t colours = std::size_t{1} << s.minimumCodeSize;
     std::vector<std::uint8_t> head = {'G', 'I', 'F', '8', '9', 'a', std::uint8_t(s.width), std::uint8_t(s.width >> 8),
@@ -124,10 +127,16 @@ std::vector<std::uint8_t> oursGif(const Sample& s, GifSink& sink, LzwEncoder& en
                                   std::uint8_t(s.height), std::uint8_t(s.height >> 8), 0, std::uint8_t(s.minimumCodeSize)};
     head.insert(head.end(), image, image + sizeof image);
     sinkWrite(sink, head.data(), head.size());
-    lzwBegin(encoder, s.minimumCodeSize);
-    for (int y = 0; y < s.height; ++y)
-        lzwFeed(encoder, sink, std::span(s.pixels.data() + std::size_t(y) * std::size_t(s.width), std::size_t(s.width)));
-    lzwFinish(encoder, sink);
+    const auto row = [&s](std::size_t y, std::span<std::uint8_t>) {
+        return std::span<const std::uint8_t>(s.pixels.data() + y * std::size_t(s.width), std::size_t(s.width));
+    };
+    if (oneThread) {
+        lzwBegin(*oneThread, s.minimumCodeSize);
+        for (std::size_t y = 0; y < std::size_t(s.height); ++y) lzwFeed(*oneThread, sink, row(y, {}));
+        lzwFinish(*oneThread, sink);
+    } else if (!lzwCompress(sink, s.minimumCodeSize, std::size_t(s.width), std::size_t(s.height), row, false, SIZE_MAX)) {
+        std::abort();
+    }
     const std::uint8_t tail[] = {0, 0x3B};
     sinkWrite(sink, tail, 2);
     return {sink.buffer.get(), sink.buffer.get() + sink.used};
@@ -161,9 +170,17 @@ std::vector<std::uint8_t> giflibGif(const Sample& s) {
 
 void BM_Ours(benchmark::State& state, const Sample* s) {
     GifSink sink;
+    std::size_t size = 0;
+    for (auto _ : state) size = oursGif(*s, sink, nullptr).size();
+    state.SetBytesProcessed(state.iterations() * std::int64_t(s->pixels.size()));
+    state.counters["bytes"] = double(size);
+}
+
+void BM_OursOneThread(benchmark::State& state, const Sample* s) {
+    GifSink sink;
     LzwEncoder encoder;
     std::size_t size = 0;
-    for (auto _ : state) size = oursGif(*s, sink, encoder).size();
+    for (auto _ : state) size = oursGif(*s, sink, &encoder).size();
     state.SetBytesProcessed(state.iterations() * std::int64_t(s->pixels.size()));
     state.counters["bytes"] = double(size);
 }
@@ -197,10 +214,9 @@ bool decodesTo(const std::vector<std::uint8_t>& gifBytes, const Sample& s) {
 
 int writeAll(const std::string& folder) {
     GifSink sink;
-    LzwEncoder encoder;
     int status = 0;
     for (const Sample& s : samples()) {
-        for (const auto& [kind, bytes] : {std::pair{"ours", oursGif(s, sink, encoder)}, std::pair{"giflib", giflibGif(s)}}) {
+        for (const auto& [kind, bytes] : {std::pair{"ours", oursGif(s, sink, nullptr)}, std::pair{"giflib", giflibGif(s)}}) {
             const std::string path = folder + "/" + s.name + "-" + kind + ".gif";
             std::FILE* f = std::fopen(path.c_str(), "wb");
             if (!f || std::fwrite(bytes.data(), 1, bytes.size(), f) != bytes.size()) status = 1;
@@ -219,8 +235,10 @@ int writeAll(const std::string& folder) {
 int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--write") == 0) return writeAll(argv[2]);
     for (const Sample& s : samples()) {
-        benchmark::RegisterBenchmark((std::string("Ours/") + s.name).c_str(), BM_Ours, &s)->Unit(benchmark::kMillisecond);
-        benchmark::RegisterBenchmark((std::string("Giflib/") + s.name).c_str(), BM_Giflib, &s)->Unit(benchmark::kMillisecond);
+        benchmark::RegisterBenchmark((std::string("Ours/") + s.name).c_str(), BM_Ours, &s)->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark((std::string("OursOneThread/") + s.name).c_str(), BM_OursOneThread, &s)
+            ->Unit(benchmark::kMillisecond)->UseRealTime();
+        benchmark::RegisterBenchmark((std::string("Giflib/") + s.name).c_str(), BM_Giflib, &s)->Unit(benchmark::kMillisecond)->UseRealTime();
     }
     benchmark::Initialize(&argc, argv);
     benchmark::RunSpecifiedBenchmarks();
