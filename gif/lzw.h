@@ -4,9 +4,10 @@
 // Codes are variable width: the minimum code size m (2 to 8) gives the
 // clear code 2^m and the end code 2^m + 1; codes start m + 1 bits wide and
 // grow one bit each time the decoder's table reaches the next power of two,
-// up to 12 bits and 4096 entries. The stream opens with a clear code. Once
-// the table is full it is kept while it still compresses well, and cleared
-// when the output per pixel grows.
+// up to 12 bits and 4096 entries. The stream opens with a clear code. A
+// table that has hardly been used when its codes widen is cleared then (as
+// noise's always is). Once the table is full it is kept while it still
+// compresses well, and cleared when the output per pixel grows.
 //
 // A whole image of 2^18 pixels or more is compressed in two halves of its
 // rows, each with its own table, the lower on a second thread; the upper
