@@ -516,7 +516,9 @@ void lzwFinish(LzwEncoder& encoder, GifSink& sink) {
 
 bool lzwCompress(GifSink& sink, int minimumCodeSize, std::size_t width, std::size_t height, const LzwRows& rows,
                  bool inOrder, std::size_t limit) {
-    LzwEncoder upper;
+    // The tables stay with the thread: a batch of small pictures would
+    // otherwise take fresh pages for them (half a megabyte) every time.
+    thread_local LzwEncoder upper;
     lzwBegin(upper, minimumCodeSize);
     if (inOrder || height < 2 || width * height < halvesFrom) {
         if (!feedRows(upper, sink, rows, width, 0, height, limit, {})) return false;
