@@ -6,6 +6,10 @@
 #include <string_view>
 #include <utility>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "image/archive.h"
 #include "image/bitmap.h"
 #include "image/byte_reader.h"
@@ -130,7 +134,22 @@ void unpackRow(const std::uint8_t* row, std::span<std::uint8_t> out) {
     constexpr std::size_t perByte = 8 / bits;
     const std::size_t whole = out.size() / perByte;
     std::uint8_t* to = out.data();
-    for (std::size_t i = 0; i < whole; ++i, to += perByte) std::memcpy(to, byteIndices<bits>[row[i]].data(), perByte);
+    std::size_t i = 0;
+#if defined(__SSE2__)
+    // Nibbles, the common case (archives' 16-colour pictures): sixteen bytes
+    // at a time, the high nibble of each byte first.
+    if constexpr (bits == 4) {
+        const __m128i low = _mm_set1_epi8(0x0F);
+        for (; i + 16 <= whole; i += 16, to += 32) {
+            const __m128i packed = _mm_loadu_si128(reinterpret_cast<const __m128i*>(row + i));
+            const __m128i left = _mm_and_si128(_mm_srli_epi16(packed, 4), low);
+            const __m128i right = _mm_and_si128(packed, low);
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to), _mm_unpacklo_epi8(left, right));
+            _mm_storeu_si128(reinterpret_cast<__m128i*>(to + 16), _mm_unpackhi_epi8(left, right));
+        }
+    }
+#endif
+    for (; i < whole; ++i, to += perByte) std::memcpy(to, byteIndices<bits>[row[i]].data(), perByte);
     if (out.size() % perByte) std::memcpy(to, byteIndices<bits>[row[whole]].data(), out.size() % perByte);
 }
 

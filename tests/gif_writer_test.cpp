@@ -79,7 +79,7 @@ TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
         {507, 1, 8, 200, 1, {1, 2, 3}, 0},
         {23, 22, 8, 256, 0, {4, 254, 7}, 1},  // 506 pixels
         {15, 15, 8, 16, 0, {0, 0, 0}, 16},  // 225 codes and the end code: one full sub-block
-        {13, 5, 4, 3, 1, {7, 253, 14}, 2},
+        {45, 5, 4, 3, 1, {7, 253, 14}, 2},  // rows of 4 bits both sixteen bytes at a time and one by one
         {1, 1, 8, 256, 0, {}, 0},
     };
     const fs::path path = folder / "round.gif";
