@@ -102,10 +102,9 @@ void finish(GifCodeStream& stream, GifSink& sink, int endCode, int width) {
 
 namespace {
 
-// Codes go through the two stages in pieces of this many (a multiple of 8),
-// so both stages' buffers stay in the first-level cache.
+// Codes are gathered in pieces of this many (a multiple of 8), so the
+// gathering buffer stays in the first-level cache.
 constexpr std::size_t pieceCodes = 8192;
-constexpr std::size_t pieceBytes = pieceCodes / 8 * 9;
 
 // A run is short (at most clearLimit codes): whole 16-byte copies, which
 // may write up to 15 bytes past the run (the buffer has room for them), beat
@@ -186,29 +185,46 @@ const LiteralPacker packers[] = {
 #endif
 };
 
-// Frames `count` bytes of code stream: the held partial sub-block is topped
-// up first, whole sub-blocks go straight to the sink, the rest is held.
-void putStreamBytes(GifCodeStream& stream, GifSink& sink, const std::uint8_t* bytes, std::size_t count) {
-    auto held = static_cast<std::size_t>(stream.blockLength);
-    std::uint8_t* out = sinkReserve(sink, held + count + (held + count) / 255 + 1);
-    std::uint8_t* const start = out;
-    if (held + count >= 255) {
-        const std::size_t top = 255 - held;
-        *out++ = 255;
-        std::memcpy(out, stream.block.data(), held);
-        std::memcpy(out + held, bytes, top);
-        out += 255;
-        bytes += top;
-        count -= top;
-        held = 0;
-        for (; count >= 255; count -= 255, bytes += 255, out += 255) {
-            *out++ = 255;
-            std::memcpy(out, bytes, 255);
+// Spreads `groups` groups of gathered codes straight into framed sub-blocks
+// in the sink, behind the held partial sub-block; a group that a sub-block's
+// end cuts in two is spread aside and copied in two parts. Each code in
+// `clears` (indices into the groups' codes) gets its ninth bit set. The new
+// partial sub-block is held again.
+void putGroups(GifCodeStream& stream, GifSink& sink, const std::uint8_t* codes, std::size_t groups,
+               const std::uint16_t* clears, std::size_t clearCount, const LiteralPacker& packer) {
+    const auto held = static_cast<std::size_t>(stream.blockLength);
+    const std::size_t total = held + 9 * groups;
+    std::uint8_t* const first = sinkReserve(sink, total + total / 255 + 1);
+    std::memcpy(first + 1, stream.block.data(), held);
+    std::uint8_t* block = first;  // the length byte of the sub-block being filled
+    std::size_t filled = held;    // its bytes so far
+    for (std::size_t g = 0; g < groups;) {
+        const std::size_t whole = std::min((255 - filled) / 9, groups - g);
+        packer.expand(codes + 8 * g, whole, block + 1 + filled);
+        filled += 9 * whole;
+        g += whole;
+        if (g == groups && filled < 255) break;
+        if (filled < 255) {
+            std::array<std::uint8_t, 9> cut;
+            packer.expand(codes + 8 * g, 1, cut.data());
+            const std::size_t before = 255 - filled;
+            std::memcpy(block + 1 + filled, cut.data(), before);
+            std::memcpy(block + 257, cut.data() + before, 9 - before);
+            filled = 9 - before + 255;
+            ++g;
         }
+        *block = 255;
+        block += 256;
+        filled -= 255;
     }
-    std::memcpy(stream.block.data() + held, bytes, count);
-    stream.blockLength = static_cast<std::int32_t>(held + count);
-    sinkCommit(sink, static_cast<std::size_t>(out - start));
+    for (std::size_t c = 0; c < clearCount; ++c) {
+        const std::size_t byte = held + (9 * std::size_t{clears[c]} + 8) / 8;
+        std::uint8_t& at = first[byte / 255 * 256 + 1 + byte % 255];
+        at = static_cast<std::uint8_t>(at | 1u << ((9 * std::size_t{clears[c]} + 8) % 8));
+    }
+    std::memcpy(stream.block.data(), block + 1, filled);
+    stream.blockLength = static_cast<std::int32_t>(filled);
+    sinkCommit(sink, static_cast<std::size_t>(block - first));
 }
 
 }  // namespace
@@ -230,8 +246,8 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
 }
 
 // Two stages: the codes are gathered with a 0 byte where each clear code
-// goes, eight at a time spread into nine bytes, and the clear codes' ninth
-// bits set afterwards. Codes before the stream reaches a byte boundary, and
+// goes, then eight at a time spread into nine bytes straight into the framed
+// sub-blocks, and the clear codes' ninth bits set there. Codes before the stream reaches a byte boundary, and
 // the last few that do not make a group of eight, go one by one.
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes,
                      const LiteralPacker& packer) {
@@ -240,7 +256,6 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
     for (; next != end && stream.bitCount != 0; ++next) putCode(stream, sink, *next);
 
     std::array<std::uint8_t, pieceCodes + 16> gathered;
-    std::array<std::uint8_t, pieceBytes> spread;
     std::array<std::uint16_t, pieceCodes> clears;  // where the clear codes go
     while (next != end) {
         std::size_t count = 0;
@@ -261,13 +276,9 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
             stream.codesSinceClear += static_cast<std::int32_t>(run);
         }
         const std::size_t groups = count / 8;
-        packer.expand(gathered.data(), groups, spread.data());
         std::size_t c = 0;
-        for (; c < clearCount && clears[c] < 8 * groups; ++c) {
-            const std::size_t bit = 9 * std::size_t{clears[c]} + 8;
-            spread[bit / 8] = static_cast<std::uint8_t>(spread[bit / 8] | 1u << (bit % 8));
-        }
-        putStreamBytes(stream, sink, spread.data(), 9 * groups);
+        while (c < clearCount && clears[c] < 8 * groups) ++c;
+        putGroups(stream, sink, gathered.data(), groups, clears.data(), c, packer);
         // Only the input's last codes are left over: send them as they are.
         for (std::size_t i = 8 * groups; i < count; ++i) {
             const bool clear = c < clearCount && clears[c] == i;
