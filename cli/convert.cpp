@@ -287,8 +287,11 @@ std::string fileKey(const std::string& path) {
         return key;
     }
 #endif
+    // Made absolute first: a relative name of which nothing is there yet
+    // would stay relative, and never meet the same file spelt absolutely.
     std::error_code error;
-    std::string resolved = fromSystemPath(std::filesystem::weakly_canonical(systemPath(path), error));
+    const std::filesystem::path whole = std::filesystem::absolute(systemPath(path), error);
+    std::string resolved = error ? path : fromSystemPath(std::filesystem::weakly_canonical(whole, error));
     if (error) resolved = path;
 #ifdef _WIN32
     for (char& c : resolved)

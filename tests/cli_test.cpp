@@ -237,6 +237,7 @@ TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
         {{"--lzw", "--info", input}, ""},
         {{"--zero-transparent", "--transparent", "0,0,0", input}, ""},  // it names its own colour rule
         {{"sample.bmp", "sample.tim"}, "quolb-gif: sample.bmp and sample.tim would both be written to sample.gif"},
+        {{"sample.bmp", (dir / "sample.tim").string()}, "would both be written to"},  // one GIF spelt two ways
         {{"-t", "bmp", "pic.dib", "pic.gif"}, "quolb-gif: pic.gif: the GIF would replace the input pic.gif"},
         {{"--output-dir", "gifs", "a/x.bmp", "b/x.bmp"}, "quolb-gif: a/x.bmp and b/x.bmp would both be written to gifs/x.gif"},
         // Standard input has no name to derive one from, and can be read once.
