@@ -190,6 +190,17 @@ struct Packer {
     }
 };
 
+// The packer takes up where the encoder's last call left its bits, and
+// gives them back at the end of each.
+Packer resume(const LzwEncoder& encoder) {
+    return Packer{encoder.bits, encoder.bitCount, encoder.packed.get() + encoder.packedLength};
+}
+void keep(LzwEncoder& encoder, const Packer& packer) {
+    encoder.bits = packer.bits;
+    encoder.bitCount = packer.bitCount;
+    encoder.packedLength = static_cast<std::size_t>(packer.out - encoder.packed.get());
+}
+
 // Cuts the packed bytes into sub-blocks, all of them or only whole ones;
 // an unframed encoder hands them all on as they are.
 void cutBlocks(LzwEncoder& encoder, GifSink& sink, bool all) {
@@ -331,7 +342,7 @@ void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p
     Matching m{p, 0, static_cast<unsigned>(encoder.nextCode)};
     m.prefix = encoder.prefix < 0 ? table.symbol(*m.p++) : static_cast<std::uint32_t>(encoder.prefix);
     std::uint8_t* const packed = encoder.packed.get();
-    Packer packer{encoder.bits, encoder.bitCount, packed + encoder.packedLength};
+    Packer packer = resume(encoder);
     const auto position = [&] { return encoder.consumed + static_cast<std::uint64_t>(m.p - begin); };
     // Sends a clear code at the present width and gives the width after it.
     const auto clearTable = [&](unsigned width) {
@@ -378,9 +389,7 @@ void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p
     encoder.codeWidth = static_cast<int>(width);
     encoder.consumed = position();
     encoder.prefix = static_cast<int>(m.prefix);
-    encoder.bits = packer.bits;
-    encoder.bitCount = packer.bitCount;
-    encoder.packedLength = static_cast<std::size_t>(packer.out - packed);
+    keep(encoder, packer);
 }
 
 bool usesDirect(const LzwEncoder& encoder) { return (1 << encoder.minimumCodeSize) <= directAlphabetMax; }
@@ -401,7 +410,7 @@ DirectTable directTable(const LzwEncoder& encoder) {
 // or a clear code) as wide as the decoder then reads it; gives the packer
 // holding the bits that do not make a whole byte yet.
 Packer closeStream(LzwEncoder& encoder, int code) {
-    Packer packer{encoder.bits, encoder.bitCount, encoder.packed.get() + encoder.packedLength};
+    Packer packer = resume(encoder);
     if (encoder.prefix >= 0) {
         packer.put(static_cast<std::uint32_t>(encoder.prefix), static_cast<unsigned>(encoder.codeWidth));
         // The decoder adds a string for this code before it reads the next
@@ -487,9 +496,7 @@ void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
         HashTable table = hashTable(encoder);
         restart(encoder, table, packer, 0, static_cast<unsigned>(encoder.codeWidth));
     }
-    encoder.bits = packer.bits;
-    encoder.bitCount = packer.bitCount;
-    encoder.packedLength = static_cast<std::size_t>(packer.out - encoder.packed.get());
+    keep(encoder, packer);
 }
 
 void lzwFeed(LzwEncoder& encoder, GifSink& sink, std::span<const std::uint8_t> indices) {
@@ -559,17 +566,12 @@ bool lzwCompress(GifSink& sink, int minimumCodeSize, std::size_t width, std::siz
     if (lowerDone < 0) compressLower({});
     if (lowerDone == 0) return false;
 
-    Packer packer = closeStream(upper, 1 << minimumCodeSize);
-    upper.bits = packer.bits;
-    upper.bitCount = packer.bitCount;
-    upper.packedLength = static_cast<std::size_t>(packer.out - upper.packed.get());
+    keep(upper, closeStream(upper, 1 << minimumCodeSize));
     appendBytes(upper, sink, lowerBytes.buffer.get(), lowerBytes.used);
     appendBytes(upper, sink, lower.packed.get(), lower.packedLength);
-    packer = Packer{upper.bits, upper.bitCount, upper.packed.get() + upper.packedLength};
+    Packer packer = resume(upper);
     if (lower.bitCount > 0) packer.put(static_cast<std::uint32_t>(lower.bits), lower.bitCount);
-    upper.bits = packer.bits;
-    upper.bitCount = packer.bitCount;
-    upper.packedLength = static_cast<std::size_t>(packer.out - upper.packed.get());
+    keep(upper, packer);
     upper.prefix = lower.prefix;
     upper.nextCode = lower.nextCode;
     upper.codeWidth = lower.codeWidth;
