@@ -247,8 +247,9 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
 
 // Two stages: the codes are gathered with a 0 byte where each clear code
 // goes, then eight at a time spread into nine bytes straight into the framed
-// sub-blocks, and the clear codes' ninth bits set there. Codes before the stream reaches a byte boundary, and
-// the last few that do not make a group of eight, go one by one.
+// sub-blocks, and the clear codes' ninth bits set there. Codes before the
+// stream reaches a byte boundary, and the last few that do not make a group
+// of eight, go one by one.
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes,
                      const LiteralPacker& packer) {
     const std::uint8_t* next = codes.data();
