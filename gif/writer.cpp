@@ -168,6 +168,13 @@ IndexRemap duplicatesToTransparent(const ColourTable& table, int transparentGif,
     return remap;
 }
 
+// `from`'s indices through the remap into `to`, which may be `from`.
+std::span<const std::uint8_t> remapInto(const IndexRemap& remap, std::span<const std::uint8_t> from,
+                                        std::span<std::uint8_t> to) {
+    std::transform(from.begin(), from.end(), to.begin(), [&](std::uint8_t i) { return remap.to[i]; });
+    return to.first(from.size());
+}
+
 // How the picture's rows become indices: pictures of more than 8 bits take
 // theirs from the quantization, the others send their own, remapped, from
 // the DIB or, for a streamed picture, as they arrive.
@@ -185,15 +192,12 @@ std::span<const std::uint8_t> ownRow(const Picture& picture, const PixelLayout& 
     const auto width = static_cast<std::size_t>(picture.width);
     const std::uint8_t* row =
         picture.dib.data() + layout.rowsOffset + (static_cast<std::size_t>(picture.height) - 1 - top) * layout.stride;
-    if (layout.bitCount == 8) {
-        if (!remap.needed) return {row, width};
-        std::transform(row, row + width, scratch.begin(), [&](std::uint8_t i) { return remap.to[i]; });
-    } else {
+    std::span<const std::uint8_t> indices(row, width);
+    if (layout.bitCount != 8) {
         unpackIndices(row, layout.bitCount, scratch.first(width));
-        if (remap.needed)
-            for (std::uint8_t& index : scratch.first(width)) index = remap.to[index];
+        indices = scratch.first(width);
     }
-    return scratch.first(width);
+    return remap.needed ? remapInto(remap, indices, scratch) : indices;
 }
 
 // Calls `use` with each row's indices, top row first, until it returns
@@ -204,9 +208,7 @@ bool forEachRow(const Picture& picture, const PixelLayout& layout, IndexSource& 
     std::vector<std::uint8_t> indices(layout.bitCount == 8 && !source.remap.needed && !source.quantization ? 0 : width);
     if (source.streamed) {
         const auto remapped = [&](std::span<const std::uint8_t> row) {
-            if (!source.remap.needed) return use(row);
-            std::transform(row.begin(), row.end(), indices.begin(), [&](std::uint8_t i) { return source.remap.to[i]; });
-            return use(std::span<const std::uint8_t>(indices));
+            return use(source.remap.needed ? remapInto(source.remap, row, indices) : row);
         };
         return source.streamed->rows(remapped, &source.failure) == 1;
     }
