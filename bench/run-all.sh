@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the release preset and runs every benchmark: each Google Benchmark
 # program in build/release/bench, the converter's --all over make_archive's
-# archive, and bench/whole-process.sh.
+# archive, and bench/whole-process.sh (and under Wine, where the mingw
+# preset's converter is built).
 #   bench/run-all.sh           the full runs docs/performance.md records
 #   bench/run-all.sh --quick   a short run of each, so CI sees none has rotted
 set -euo pipefail
@@ -35,3 +36,9 @@ ls "$work/all" | wc -l | xargs echo "GIFs written:"
 
 echo "== whole process against cp"
 QUOLB_GIF="$build/cli/quolb-gif" bash "$root/bench/whole-process.sh" $([ $quick -eq 1 ] && echo --quick) "$work"
+
+# The Windows build, where the mingw preset has built it and Wine runs it.
+if [ -f "$root/build/mingw/cli/quolb-gif.exe" ] && command -v wine >/dev/null; then
+  echo "== whole process under Wine against the system's copy"
+  bash "$root/bench/whole-process.sh" --wine $([ $quick -eq 1 ] && echo --quick) "$work"
+fi
