@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release preset and runs every benchmark: each Google Benchmark
 # program in build/release/bench, the converter's --all over make_archive's
-# archive, and bench/whole-process.sh (and under Wine, where the mingw
-# preset's converter is built).
+# archive, and bench/whole-process.sh; under Wine, where the mingw preset
+# has built them, the same for the Windows converter and the window's memory
+# (bench/window-memory.py).
 #   bench/run-all.sh           the full runs docs/performance.md records
 #   bench/run-all.sh --quick   a short run of each, so CI sees none has rotted
 set -euo pipefail
@@ -41,4 +42,8 @@ QUOLB_GIF="$build/cli/quolb-gif" bash "$root/bench/whole-process.sh" $([ $quick 
 if [ -f "$root/build/mingw/cli/quolb-gif.exe" ] && command -v wine >/dev/null; then
   echo "== whole process under Wine against the system's copy"
   bash "$root/bench/whole-process.sh" --wine $([ $quick -eq 1 ] && echo --quick) "$work"
+fi
+if [ -f "$root/build/mingw/app/QuolbGif.exe" ] && command -v wine >/dev/null; then
+  echo "== the window's memory under Wine"
+  python3 "$root/bench/window-memory.py" $([ $quick -eq 1 ] && echo --quick)
 fi
