@@ -48,21 +48,7 @@ fi
 side=4096 runs=30 warmup=3
 [ $quick -eq 1 ] && side=256 runs=3 warmup=1
 
-# 4096 x 4096, 8 bits, a 256-colour table; pixels in a pattern, not constant,
-# so nothing downstream can shortcut them.
-python3 - "$work/big.bmp" "$side" <<'PY'
-import struct, sys
-w = h = int(sys.argv[2])
-table = b"".join(struct.pack("<4B", (i * 3) & 255, (i * 5) & 255, (i * 7) & 255, 0) for i in range(256))
-offset = 14 + 40 + len(table)
-header = struct.pack("<2sIHHI", b"BM", offset + w * h, 0, 0, offset)
-info = struct.pack("<IiiHHIIiiII", 40, w, h, 1, 8, 0, w * h, 2835, 2835, 256, 0)
-row = bytes((x * 7 + (x >> 5)) & 255 for x in range(w))
-with open(sys.argv[1], "wb") as f:
-    f.write(header + info + table)
-    for y in range(h):
-        f.write(row[y & 255:] + row[:y & 255])
-PY
+python3 "$root/bench/make_bitmap.py" "$work/big.bmp" "$side"
 cd "$work"
 echo "big.bmp: $(stat -c %s big.bmp) bytes, in $work"
 

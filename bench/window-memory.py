@@ -15,7 +15,6 @@ road still work?) uses a 256 x 256 bitmap and judges nothing.
 
 import os
 import shutil
-import struct
 import subprocess
 import sys
 import tempfile
@@ -24,21 +23,9 @@ import time
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 sys.path.insert(0, os.path.join(ROOT, "tests", "e2e"))
 import run_e2e as e2e  # noqa: E402  (the path is set just above)
+from make_bitmap import write_bitmap  # noqa: E402  (beside this script)
 
 LIMIT_KIB = 4096
-
-
-def write_bitmap(path, side):
-    table = b"".join(struct.pack("<4B", i, (i * 5) & 255, (i * 7) & 255, 0) for i in range(256))
-    offset = 14 + 40 + len(table)
-    with open(path, "wb") as f:
-        f.write(struct.pack("<2sIHHI", b"BM", offset + side * side, 0, 0, offset))
-        f.write(struct.pack("<IiiHHIIiiII", 40, side, side, 1, 8, 0, side * side, 2835, 2835, 256, 0))
-        f.write(table)
-        row = bytes((x * 7 + (x >> 5)) & 255 for x in range(side))
-        for y in range(side):
-            f.write(row[y & 255:] + row[:y & 255])
-    return os.path.getsize(path) - 14  # the DIB: header, table and rows
 
 
 def peak_kib(exe):
