@@ -266,6 +266,17 @@ bool hardlyUsed(const LzwEncoder& encoder, unsigned nextCode, std::uint64_t at) 
     return added >= earliest && (at - encoder.restartAt) * 64 < added * 65;
 }
 
+// Noise: after this many tables in a row found hardly used, the indices go
+// out as they are for a first stretch of this many, doubled up to the
+// longest while the tables tried between stretches stay hardly used. Each
+// try costs about 260 indices searched; the longest stretch bounds what a
+// picture that turns compressible loses. Only wide alphabets: a narrow
+// one's codes are too short for a clear code every 2^m - 3 of them.
+constexpr unsigned literalAfter = 4;
+constexpr std::uint64_t literalFirst = 4096;
+constexpr std::uint64_t literalLongest = 65536;
+constexpr int literalMinimumCodeSize = 6;
+
 template <typename Table>
 void restart(LzwEncoder& encoder, Table& table, Packer& packer, unsigned nextCode, unsigned width) {
     packer.put(static_cast<std::uint32_t>(1 << encoder.minimumCodeSize), width);
@@ -335,6 +346,25 @@ inline unsigned useFullTable(Table& table, Packer& packer, Matching& m, const st
     return sent;
 }
 
+// Sends the next `count` indices each as its own code, the decoder's
+// table growing by one string for each but never read; a clear code goes
+// out after 2^m - 3 codes, before the codes would widen.
+template <typename Table>
+inline void sendLiterals(const Table& table, Packer& packer, Matching& m, std::size_t count, unsigned width,
+                         unsigned first) {
+    const unsigned clearAt = (1u << width) - 1;
+    const auto clearCode = static_cast<std::uint32_t>(first - 2);
+    for (const std::uint8_t* const stop = m.p + count; m.p != stop;) {
+        const std::uint32_t index = table.symbol(*m.p++);
+        packer.put(m.prefix, width);
+        m.prefix = index;
+        if (++m.nextCode == clearAt) {
+            packer.put(clearCode, width);
+            m.nextCode = first;
+        }
+    }
+}
+
 template <typename Table>
 void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p, const std::uint8_t* const end) {
     if (p == end) return;
@@ -362,6 +392,22 @@ void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p
         }
         // A code takes at most two bytes: this many fit in the batch.
         const auto room = static_cast<unsigned>(packedBatch - static_cast<std::size_t>(packer.out - packed)) / 2 + 1;
+        if (encoder.literalLeft > 0) {
+            const auto n = static_cast<std::size_t>(
+                std::min<std::uint64_t>({encoder.literalLeft, static_cast<std::uint64_t>(end - m.p), room}));
+            sendLiterals(table, packer, m, n, width, static_cast<unsigned>(firstCode(encoder)));
+            encoder.literalLeft -= n;
+            if (encoder.literalLeft == 0) {
+                // The table was cleared when the stretch began and has held
+                // nothing since; only the decoder's needs clearing.
+                if (m.nextCode != static_cast<unsigned>(firstCode(encoder))) {
+                    packer.put(static_cast<std::uint32_t>(1 << encoder.minimumCodeSize), width);
+                    m.nextCode = static_cast<unsigned>(firstCode(encoder));
+                }
+                encoder.restartAt = position();
+            }
+            continue;
+        }
         if (m.nextCode < tableSize) {
             // Up to the code whose addition widens the codes, starts the
             // filling's last window or fills the table.
@@ -372,7 +418,16 @@ void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p
             if (m.nextCode == before) continue;
             if (m.nextCode > 1u << width) {
                 ++width;
-                if (hardlyUsed(encoder, m.nextCode, position())) width = clearTable(width);
+                if (hardlyUsed(encoder, m.nextCode, position())) {
+                    width = clearTable(width);
+                    if (++encoder.hardlyUsedRun >= literalAfter && encoder.minimumCodeSize >= literalMinimumCodeSize) {
+                        encoder.literalLeft = encoder.literalSpan;
+                        encoder.literalSpan = std::min(2 * encoder.literalSpan, literalLongest);
+                    }
+                } else {
+                    encoder.hardlyUsedRun = 0;
+                    encoder.literalSpan = literalFirst;
+                }
             }
             if (m.nextCode == lastWindow) encoder.windowAt = position();
             if (m.nextCode == tableSize) {
@@ -482,6 +537,9 @@ void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
     encoder.bits = 0;
     encoder.bitCount = 0;
     encoder.codeWidth = encoder.minimumCodeSize + 1;
+    encoder.literalLeft = 0;
+    encoder.literalSpan = literalFirst;
+    encoder.hardlyUsedRun = 0;
     Packer packer{0, 0, encoder.packed.get()};
     if (usesDirect(encoder)) {
         if (!encoder.direct)

@@ -9,6 +9,12 @@
 // noise's always is). Once the table is full it is kept while it still
 // compresses well, and cleared when the output per pixel grows.
 //
+// Where a wide alphabet's table stays hardly used table after table
+// (noise), the indices are sent as they are, each its own code, with a
+// clear code before the decoder's table would widen them, for a stretch that
+// doubles while the picture stays like that: no string is searched for.
+// Then a clear code, and compression is tried again.
+//
 // A whole image of 2^18 pixels or more is compressed in two halves of its
 // rows, each with its own table, the lower on a second thread; the upper
 // half's stream ends with its last code and a clear code, and the lower
@@ -47,6 +53,11 @@ struct LzwEncoder {
     std::uint64_t bestRatio = 0;
     std::uint64_t windowAt = 0;
     std::uint64_t windowCodes = 0;
+    // Indices still to send as they are; the next such stretch; tables in a
+    // row found hardly used.
+    std::uint64_t literalLeft = 0;
+    std::uint64_t literalSpan = 0;
+    unsigned hardlyUsedRun = 0;
     bool unframed = false;  // bytes go to the sink as they are, to be framed when joined
 };
 

@@ -166,7 +166,7 @@ TEST(GifPacker, EveryWayMatchesTheBitByBitPacker) {
 // used, and are never larger; where compressing does not pay, the plain file
 // is written byte for byte.
 TEST_F(GifWriterTest, CompressedFilesDecodeAsThePlainOnes) {
-    enum Pattern { keep, top, noise, nearNoise, runs, smooth, runsThenNoise };
+    enum Pattern { keep, top, noise, nearNoise, runs, smooth, runsThenNoise, noiseThenRuns };
     struct Case {
         std::size_t width, height; std::uint16_t bits; std::size_t colours;
         Pattern pattern; unsigned range; int tableBits; bool plain;
@@ -181,8 +181,10 @@ TEST_F(GifWriterTest, CompressedFilesDecodeAsThePlainOnes) {
         {1200, 800, 8, 16, runsThenNoise, 16, 4, false},  // a full table cleared once it stops paying
         {700, 500, 8, 256, smooth, 256, 8, false},
         {999, 803, 8, 64, runs, 64, 6, false},
-        {800, 600, 8, 256, noise, 256, 8, false},    // noise: the table cleared before codes widen
-        {800, 600, 8, 256, nearNoise, 256, 8, true}, // strings too few to pay for wide codes
+        {800, 600, 8, 256, noise, 256, 8, false},    // noise: sent as it is, with clear codes before codes widen
+        {500, 300, 8, 64, noise, 64, 6, false},      // the same with 7-bit codes
+        {500, 400, 8, 256, noiseThenRuns, 256, 8, false},  // compressed again after the noise
+        {800, 600, 8, 256, nearNoise, 256, 8, false},  // mostly sent as it is: a little smaller than plain
         {61, 13, 4, 16, keep, 0, 4, false},
         {40, 30, 24, 0, keep, 0, 1, false},       // one colour and the transparent one: a table of 2
         {45, 31, 1, 2, keep, 0, 1, false},
@@ -196,9 +198,12 @@ TEST_F(GifWriterTest, CompressedFilesDecodeAsThePlainOnes) {
         for (std::size_t p = 0; c.pattern != keep && p < c.width * c.height; ++p) {
             const std::size_t x = p % c.width, y = p / c.width;
             if (c.pattern == top) index = c.range - 1;
-            if (c.pattern == noise || (c.pattern == runsThenNoise && y >= c.height / 2)) index = static_cast<unsigned>(random() % c.range);
+            const bool upper = y < c.height / 2;
+            if (c.pattern == noise || (c.pattern == runsThenNoise && !upper) || (c.pattern == noiseThenRuns && upper))
+                index = static_cast<unsigned>(random() % c.range);
             if (c.pattern == nearNoise && random() % 25 != 0) index = static_cast<unsigned>(random() % c.range);
-            if ((c.pattern == runs || (c.pattern == runsThenNoise && y < c.height / 2)) && left-- == 0) {
+            if ((c.pattern == runs || (c.pattern == runsThenNoise && upper) || (c.pattern == noiseThenRuns && !upper)) &&
+                left-- == 0) {
                 index = static_cast<unsigned>(random() % c.range);
                 left = static_cast<unsigned>(random() % (1 + y / 40 % 30 * 4));  // runs lengthen down the picture
             }
