@@ -290,18 +290,26 @@ struct Matching {
     const std::uint8_t* p;
     std::uint32_t prefix;
     unsigned nextCode;
+    std::uint32_t runAtEnd;  // the length of the run string a jump ended the input in, 0 if none did
 };
 
-// After a new code, a string starting a run of its index jumps to the
-// longest run string the table holds in one step.
+// While the string matched so far is `length` repeats of `index`, it jumps
+// to the longest run string the table holds that the input repeats.
+template <typename Table>
+inline void extendRun(const Table& table, Matching& m, const std::uint8_t* end, std::uint32_t index, std::uint32_t length) {
+    if (m.p != end && *m.p == index && table.runs.top[index] > length) {
+        const std::uint32_t top = table.runs.top[index];
+        const std::size_t n = Runs::repeats(m.p, top - length, static_cast<std::size_t>(end - m.p), index);
+        m.prefix = table.runs.codes[index * runMax + length - 1 + n];
+        m.p += n;
+        if (m.p == end) m.runAtEnd = static_cast<std::uint32_t>(length + n);
+    }
+}
+
+// After a new code, a string starting a run of its index jumps in one step.
 template <typename Table>
 inline void jumpRun(const Table& table, Matching& m, const std::uint8_t* end, std::uint32_t index) {
-    if (m.p != end && *m.p == index && table.runs.top[index] > 1) {
-        const std::uint32_t top = table.runs.top[index];
-        const std::size_t n = Runs::repeats(m.p, top - 1, static_cast<std::size_t>(end - m.p), index);
-        m.prefix = table.runs.codes[index * runMax + n];
-        m.p += n;
-    }
+    extendRun(table, m, end, index, 1);
 }
 
 // Matches while the table grows, until the input ends or code `limit` has
@@ -369,8 +377,17 @@ template <typename Table>
 void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p, const std::uint8_t* const end) {
     if (p == end) return;
     const std::uint8_t* const begin = p;
-    Matching m{p, 0, static_cast<unsigned>(encoder.nextCode)};
+    Matching m{p, 0, static_cast<unsigned>(encoder.nextCode), 0};
     m.prefix = encoder.prefix < 0 ? table.symbol(*m.p++) : static_cast<std::uint32_t>(encoder.prefix);
+    // A run that reaches past the end of one piece of input (a row's end
+    // into the next row's start, on a plain background) jumps on here, where
+    // it would otherwise be followed index by index.
+    if (encoder.literalLeft == 0) {
+        if (m.prefix < 1u << encoder.minimumCodeSize)
+            extendRun(table, m, end, m.prefix, 1);
+        else if (encoder.runLength > 0)
+            extendRun(table, m, end, encoder.runIndex, encoder.runLength);
+    }
     std::uint8_t* const packed = encoder.packed.get();
     Packer packer = resume(encoder);
     const auto position = [&] { return encoder.consumed + static_cast<std::uint64_t>(m.p - begin); };
@@ -444,6 +461,8 @@ void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p
     encoder.codeWidth = static_cast<int>(width);
     encoder.consumed = position();
     encoder.prefix = static_cast<int>(m.prefix);
+    encoder.runLength = m.runAtEnd;
+    encoder.runIndex = table.symbol(end[-1]);
     keep(encoder, packer);
 }
 
@@ -537,6 +556,7 @@ void lzwBegin(LzwEncoder& encoder, int minimumCodeSize) {
     encoder.bits = 0;
     encoder.bitCount = 0;
     encoder.codeWidth = encoder.minimumCodeSize + 1;
+    encoder.runLength = 0;
     encoder.literalLeft = 0;
     encoder.literalSpan = literalFirst;
     encoder.hardlyUsedRun = 0;

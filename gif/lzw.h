@@ -45,6 +45,10 @@ struct LzwEncoder {
     std::unique_ptr<std::uint32_t[]> hashPlaces;  // by code: its slot in `hashed`
     std::unique_ptr<std::uint16_t[]> direct;  // string table for narrow ones: child by (code, index)
     std::unique_ptr<std::uint16_t[]> runs;    // the codes of runs of one index
+    // When the string matched so far is a run of one index that reached the
+    // end of the last call: its length (0 otherwise) and its index.
+    std::uint32_t runLength = 0;
+    std::uint32_t runIndex = 0;
     std::uint64_t consumed = 0;     // indices fed before the present call
     std::uint64_t restartAt = 0;    // the index at which the table was last cleared
     // Once the table is full, output per index (bits, 16 fraction bits) of the
