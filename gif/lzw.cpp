@@ -254,28 +254,33 @@ bool startFullTable(LzwEncoder& encoder, std::uint64_t at) {
     return judgeFullTable(encoder, at);
 }
 
-// When the codes widen: whether the table, after at least `earliest`
-// strings since its clear, has hardly been used, fewer than one code in 64
-// sending more than one index. Noise is like that at every size of table,
-// so wider codes only cost it bits: clearing keeps them 9 bits wide, which
-// makes 256-colour noise 18 % smaller. Dithered photographs, the nearest to
-// noise that still pays, mostly reach one in 25 or more by then.
+// When the codes widen: how much the table has been used since its clear.
+// Hardly: fewer than one code in 64 sent more than one index, once it holds
+// `earliest` strings (fewer say nothing either way). Noise is like that at
+// every size of table, so wider codes only cost it bits: clearing keeps them
+// 9 bits wide, which makes 256-colour noise 18 % smaller. Dithered
+// photographs, the nearest to noise that still pays, mostly reach one in 25
+// or more by then.
 constexpr unsigned earliest = 128;
-bool hardlyUsed(const LzwEncoder& encoder, unsigned nextCode, std::uint64_t at) {
+enum class TableUse { tooEarly, hardly, enough };
+TableUse tableUse(const LzwEncoder& encoder, unsigned nextCode, std::uint64_t at) {
     const std::uint64_t added = nextCode - static_cast<unsigned>(firstCode(encoder));
-    return added >= earliest && (at - encoder.restartAt) * 64 < added * 65;
+    if (added < earliest) return TableUse::tooEarly;
+    return (at - encoder.restartAt) * 64 < added * 65 ? TableUse::hardly : TableUse::enough;
 }
 
 // Noise: after this many tables in a row found hardly used, the indices go
 // out as they are for a first stretch of this many, doubled up to the
 // longest while the tables tried between stretches stay hardly used. Each
 // try costs about 260 indices searched; the longest stretch bounds what a
-// picture that turns compressible loses. Only wide alphabets: a narrow
-// one's codes are too short for a clear code every 2^m - 3 of them.
+// picture that turns compressible loses. Only alphabets of 128 indices or
+// more: in 64-index noise 2.3 % of codes already send a pair when a table is
+// first judged, at 256 codes (128-index noise: 1.1 % at 512), so its tables
+// never look hardly used.
 constexpr unsigned literalAfter = 4;
 constexpr std::uint64_t literalFirst = 4096;
 constexpr std::uint64_t literalLongest = 65536;
-constexpr int literalMinimumCodeSize = 6;
+constexpr int literalMinimumCodeSize = 7;
 
 template <typename Table>
 void restart(LzwEncoder& encoder, Table& table, Packer& packer, unsigned nextCode, unsigned width) {
@@ -435,13 +440,14 @@ void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p
             if (m.nextCode == before) continue;
             if (m.nextCode > 1u << width) {
                 ++width;
-                if (hardlyUsed(encoder, m.nextCode, position())) {
+                const TableUse use = tableUse(encoder, m.nextCode, position());
+                if (use == TableUse::hardly) {
                     width = clearTable(width);
                     if (++encoder.hardlyUsedRun >= literalAfter && encoder.minimumCodeSize >= literalMinimumCodeSize) {
                         encoder.literalLeft = encoder.literalSpan;
                         encoder.literalSpan = std::min(2 * encoder.literalSpan, literalLongest);
                     }
-                } else {
+                } else if (use == TableUse::enough) {
                     encoder.hardlyUsedRun = 0;
                     encoder.literalSpan = literalFirst;
                 }

@@ -9,7 +9,7 @@
 // noise's always is). Once the table is full it is kept while it still
 // compresses well, and cleared when the output per pixel grows.
 //
-// Where a wide alphabet's table stays hardly used table after table
+// Where a wide table (128 or 256 indices) stays hardly used table after table
 // (noise), the indices are sent as they are, each its own code, with a
 // clear code before the decoder's table would widen them, for a stretch that
 // doubles while the picture stays like that: no string is searched for.

@@ -182,9 +182,9 @@ TEST_F(GifWriterTest, CompressedFilesDecodeAsThePlainOnes) {
         {700, 500, 8, 256, smooth, 256, 8, false},
         {999, 803, 8, 64, runs, 64, 6, false},
         {800, 600, 8, 256, noise, 256, 8, false},    // noise: sent as it is, with clear codes before codes widen
-        {500, 300, 8, 64, noise, 64, 6, false},      // the same with 7-bit codes
-        {500, 400, 8, 256, noiseThenRuns, 256, 8, false},  // compressed again after the noise
         {800, 600, 8, 256, nearNoise, 256, 8, false},  // mostly sent as it is: a little smaller than plain
+        {500, 400, 8, 256, noiseThenRuns, 256, 8, false},  // compressed again after the noise
+        {600, 500, 8, 127, noise, 127, 7, false},    // with the transparent colour a table of 128: 8-bit codes
         {61, 13, 4, 16, keep, 0, 4, false},
         {40, 30, 24, 0, keep, 0, 1, false},       // one colour and the transparent one: a table of 2
         {45, 31, 1, 2, keep, 0, 1, false},
