@@ -170,6 +170,7 @@ struct DirectTable {
 };
 
 int firstCode(const LzwEncoder& encoder) { return (1 << encoder.minimumCodeSize) + 2; }
+std::uint32_t clearCode(const LzwEncoder& encoder) { return 1u << encoder.minimumCodeSize; }
 
 // The hot state in locals: the bit accumulator and where packed bytes go.
 // Every code stores a whole word and moves on by the bytes it completed, so
@@ -284,7 +285,7 @@ constexpr int literalMinimumCodeSize = 7;
 
 template <typename Table>
 void restart(LzwEncoder& encoder, Table& table, Packer& packer, unsigned nextCode, unsigned width) {
-    packer.put(static_cast<std::uint32_t>(1 << encoder.minimumCodeSize), width);
+    packer.put(clearCode(encoder), width);
     table.clear(nextCode);
     encoder.nextCode = firstCode(encoder);
     encoder.codeWidth = encoder.minimumCodeSize + 1;
@@ -364,15 +365,14 @@ inline unsigned useFullTable(Table& table, Packer& packer, Matching& m, const st
 // out after 2^m - 3 codes, before the codes would widen.
 template <typename Table>
 inline void sendLiterals(const Table& table, Packer& packer, Matching& m, std::size_t count, unsigned width,
-                         unsigned first) {
+                         unsigned first, std::uint32_t clear) {
     const unsigned clearAt = (1u << width) - 1;
-    const auto clearCode = static_cast<std::uint32_t>(first - 2);
     for (const std::uint8_t* const stop = m.p + count; m.p != stop;) {
         const std::uint32_t index = table.symbol(*m.p++);
         packer.put(m.prefix, width);
         m.prefix = index;
         if (++m.nextCode == clearAt) {
-            packer.put(clearCode, width);
+            packer.put(clear, width);
             m.nextCode = first;
         }
     }
@@ -417,14 +417,15 @@ void feed(LzwEncoder& encoder, GifSink& sink, Table table, const std::uint8_t* p
         if (encoder.literalLeft > 0) {
             const auto n = static_cast<std::size_t>(
                 std::min<std::uint64_t>({encoder.literalLeft, static_cast<std::uint64_t>(end - m.p), room}));
-            sendLiterals(table, packer, m, n, width, static_cast<unsigned>(firstCode(encoder)));
+            const auto first = static_cast<unsigned>(firstCode(encoder));
+            sendLiterals(table, packer, m, n, width, first, clearCode(encoder));
             encoder.literalLeft -= n;
             if (encoder.literalLeft == 0) {
                 // The table was cleared when the stretch began and has held
                 // nothing since; only the decoder's needs clearing.
-                if (m.nextCode != static_cast<unsigned>(firstCode(encoder))) {
-                    packer.put(static_cast<std::uint32_t>(1 << encoder.minimumCodeSize), width);
-                    m.nextCode = static_cast<unsigned>(firstCode(encoder));
+                if (m.nextCode != first) {
+                    packer.put(clearCode(encoder), width);
+                    m.nextCode = first;
                 }
                 encoder.restartAt = position();
             }
