@@ -271,7 +271,28 @@ std::string fromSystemPath(const std::filesystem::path& path) {
 #endif
 }
 
-std::string fileKey(const std::string& path) {
+namespace {
+
+// A name that is not there resolved as weakly_canonical resolves it: its
+// folder's links followed, its own name after it. Resolving the folder asks
+// the system about every folder above it, so a kept one is not asked again.
+std::filesystem::path resolveMissing(const std::filesystem::path& whole, ResolvedFolders* folders,
+                                     std::error_code& error) {
+    const std::filesystem::path name = whole.filename();
+    if (!folders || name.empty() || name == "." || name == "..") return std::filesystem::weakly_canonical(whole, error);
+    const std::filesystem::path folder = whole.parent_path();
+    auto found = folders->find(folder);
+    if (found == folders->end()) {
+        std::filesystem::path resolved = std::filesystem::weakly_canonical(folder, error);
+        if (error) return {};
+        found = folders->emplace(folder, std::move(resolved)).first;
+    }
+    return found->second / name;
+}
+
+}  // namespace
+
+std::string fileKey(const std::string& path, ResolvedFolders* folders) {
 #ifdef _WIN32
     FileIdentity id;
     char key[48];
@@ -291,7 +312,7 @@ std::string fileKey(const std::string& path) {
     // would stay relative, and never meet the same file spelt absolutely.
     std::error_code error;
     const std::filesystem::path whole = std::filesystem::absolute(systemPath(path), error);
-    std::string resolved = error ? path : fromSystemPath(std::filesystem::weakly_canonical(whole, error));
+    std::string resolved = error ? path : fromSystemPath(resolveMissing(whole, folders, error));
     if (error) resolved = path;
 #ifdef _WIN32
     for (char& c : resolved)

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <map>
 #include <optional>
 #include <string>
 
@@ -36,10 +37,15 @@ FileType fileTypeFromContent(std::FILE* file);
 // How many items an archive holds, or -1 with the reason when it cannot be read.
 int countArchiveItems(InputFile& archive);
 
+// Folders fileKey has resolved, by their absolute spelling: a run's many
+// names in one folder (an archive's items) resolve it once.
+using ResolvedFolders = std::map<std::filesystem::path, std::filesystem::path>;
+
 // What names one file however it is spelt: its identity (device and inode,
 // or volume and file index) when it exists, so hard and symbolic links meet;
-// otherwise its resolved path, folders' links followed.
-std::string fileKey(const std::string& path);
+// otherwise its resolved path, folders' links followed (kept in `folders`
+// when given).
+std::string fileKey(const std::string& path, ResolvedFolders* folders = nullptr);
 // Whether two names reach one file.
 bool sameFile(const std::string& a, const std::string& b);
 

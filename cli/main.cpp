@@ -288,6 +288,7 @@ int run(const quolb::Arguments& options) {
         for (const Job& job : jobs)
             if (!isStandardStream(job.input)) inputs.emplace(fileKey(job.input), &job);
         std::map<std::string, std::pair<const Job*, std::string>> outputs;
+        ResolvedFolders folders;
         for (Job& job : jobs) {
             std::vector<std::string> names;
             if (job.allItems && job.type == FileType::archive) {
@@ -303,7 +304,7 @@ int run(const quolb::Arguments& options) {
             }
             for (const std::string& name : names) {
                 if (isStandardStream(name)) continue;
-                const std::string key = fileKey(name);
+                const std::string key = fileKey(name, &folders);
                 if (const auto input = inputs.find(key); input != inputs.end())
                     return usageError(printableName(name) + ": the GIF would replace the input " +
                                       printableName(input->second->input) + "; name another with -o");

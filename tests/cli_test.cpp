@@ -222,6 +222,7 @@ TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
     write("pic.gif", Bytes(100, 'B'));
     write("a/x.bmp");
     write("b/x.bmp");
+    fs::create_directory_symlink(".", dir / "here");
     const struct { std::vector<std::string> args; std::string message, prefix; } cases[] = {
         {{}, "no input given"},
         {{"--bogus", input}, ""},
@@ -238,6 +239,7 @@ TEST_F(Cli, UsageErrorsExitTwoAndWriteNothing) {
         {{"--zero-transparent", "--transparent", "0,0,0", input}, ""},  // it names its own colour rule
         {{"sample.bmp", "sample.tim"}, "quolb-gif: sample.bmp and sample.tim would both be written to sample.gif"},
         {{"sample.bmp", (dir / "sample.tim").string()}, "would both be written to"},  // one GIF spelt two ways
+        {{"sample.bmp", "here/sample.tim"}, "would both be written to"},  // through a linked folder
         {{"-t", "bmp", "pic.dib", "pic.gif"}, "quolb-gif: pic.gif: the GIF would replace the input pic.gif"},
         {{"--output-dir", "gifs", "a/x.bmp", "b/x.bmp"}, "quolb-gif: a/x.bmp and b/x.bmp would both be written to gifs/x.gif"},
         // Standard input has no name to derive one from, and can be read once.
