@@ -168,7 +168,10 @@ bool outputFolderExists(const std::string& output) {
 }
 
 bool runArchive(const Job& job, InputFile& in) {
-    const std::vector<ArchiveItem> items = listArchiveItems(in.file.get(), in.length);
+    // Reading the archive through once more would only find the same items.
+    std::vector<ArchiveItem> listed;
+    if (!job.items) listed = listArchiveItems(in.file.get(), in.length);
+    const std::vector<ArchiveItem>& items = job.items ? *job.items : listed;
     if (items.empty() && job.action != Action::list) {
         report(job.input, "the archive holds no item");
         return false;
@@ -366,10 +369,10 @@ FileType fileTypeFromContent(std::FILE* file) {
     return FileType::none;
 }
 
-int countArchiveItems(InputFile& archive) {
-    const auto count = static_cast<int>(listArchiveItems(archive.file.get(), archive.length).size());
+std::vector<ArchiveItem> listArchive(InputFile& archive) {
+    std::vector<ArchiveItem> items = listArchiveItems(archive.file.get(), archive.length);
     seekTo(archive.file.get(), 0);
-    return count;
+    return items;
 }
 
 std::string printableName(const std::string& name) {

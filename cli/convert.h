@@ -8,7 +8,9 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
+#include "image/archive.h"
 #include "image/file_io.h"
 #include "image/picture.h"
 #include "gif/writer.h"
@@ -34,8 +36,8 @@ bool openInput(const std::string& input, InputFile& opened, std::string& why);
 // archives do not (FileType::none).
 FileType fileTypeFromContent(std::FILE* file);
 
-// How many items an archive holds, or -1 with the reason when it cannot be read.
-int countArchiveItems(InputFile& archive);
+// Every item an archive holds, in file order; the file is left at its start.
+std::vector<ArchiveItem> listArchive(InputFile& archive);
 
 // Folders fileKey has resolved, by their absolute spelling: a run's many
 // names in one folder (an archive's items) resolve it once.
@@ -63,6 +65,9 @@ struct Job {
     FileType type = FileType::none;
     std::string output;  // the GIF ("-": standard output); for --all the stem its items are named after
     int itemDigits = 3;  // --all numbers items with this many digits at least
+    // An archive's items as the run listed them to name its GIFs; listed
+    // when the job runs otherwise.
+    std::optional<std::vector<ArchiveItem>> items;
     Action action = Action::convert;
     std::optional<TransparentColour> transparent;
     GifOptions gif;      // alphaTransparency is set from `transparent`

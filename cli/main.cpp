@@ -294,8 +294,9 @@ int run(const quolb::Arguments& options) {
             if (job.allItems && job.type == FileType::archive) {
                 InputFile archive;
                 std::string why;
-                const int count = job.opened ? countArchiveItems(*job.opened)
-                                  : openInput(job.input, archive, why) ? countArchiveItems(archive) : 0;
+                if (job.opened) job.items = listArchive(*job.opened);
+                else if (openInput(job.input, archive, why)) job.items = listArchive(archive);
+                const int count = job.items ? static_cast<int>(job.items->size()) : 0;
                 job.itemDigits = std::max(3, digitsOf(count));
                 for (int number = 1; number <= count; ++number)
                     names.push_back(itemOutput(job.output, number, job.itemDigits));
