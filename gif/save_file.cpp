@@ -194,13 +194,28 @@ FilePtr openNew(const std::string& path) {
 }
 
 // Folders whose entries stand for devices or open descriptors: a name there
-// is written through and nothing new is ever made there.
+// is written through and nothing new is ever made there. Resolving a folder
+// asks the system about every folder above it, and a batch saves into one
+// folder again and again: the last answer holds while the same name still
+// reaches the same folder.
 bool isSystemFolder(const std::string& folder) {
-    char* real = ::realpath(folder.empty() ? "." : folder.c_str(), nullptr);
+    const char* const name = folder.empty() ? "." : folder.c_str();
+    struct stat status {};
+    if (::stat(name, &status) != 0) return false;
+    thread_local struct {
+        std::string folder;
+        dev_t device = 0;
+        ino_t inode = 0;
+        bool system = false;
+    } last;
+    if (!last.folder.empty() && last.folder == name && last.device == status.st_dev && last.inode == status.st_ino)
+        return last.system;
+    char* real = ::realpath(name, nullptr);
     if (!real) return false;
     const std::string path = real;
     std::free(real);
-    return path == "/dev" || path == "/proc" || path.starts_with("/proc/");
+    last = {name, status.st_dev, status.st_ino, path == "/dev" || path == "/proc" || path.starts_with("/proc/")};
+    return last.system;
 }
 
 // Follows symbolic links from `path` to the name they end at, which may not
