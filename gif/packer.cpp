@@ -17,6 +17,7 @@ namespace quolb {
 
 namespace {
 constexpr std::size_t hugePage = std::size_t{2} << 20;
+constexpr std::uint16_t heldClear = 0x100;  // a held clear code: above every byte
 }  // namespace
 
 void SinkMemoryFree::operator()(std::uint8_t* memory) const {
@@ -65,6 +66,7 @@ void reset(GifCodeStream& stream) {
     stream.bitCount = 0;
     stream.blockLength = 0;
     stream.codesSinceClear = 0;
+    stream.heldCount = 0;
 }
 
 void putByte(GifCodeStream& stream, GifSink& sink, std::uint8_t byte) {
@@ -91,6 +93,9 @@ void putBits(GifCodeStream& stream, GifSink& sink, std::uint32_t value, int widt
 }
 
 void finish(GifCodeStream& stream, GifSink& sink, int endCode, int width) {
+    for (std::size_t i = 0; i < static_cast<std::size_t>(stream.heldCount); ++i)
+        putBits(stream, sink, stream.held[i] == heldClear ? static_cast<std::uint32_t>(stream.clearCode) : stream.held[i], 9);
+    stream.heldCount = 0;
     putBits(stream, sink, static_cast<std::uint32_t>(endCode), width);
     if (stream.bitCount > 0) {
         putByte(stream, sink, static_cast<std::uint8_t>(stream.accumulator & 0xFF));
@@ -247,9 +252,10 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
 
 // Two stages: the codes are gathered with a 0 byte where each clear code
 // goes, then eight at a time spread into nine bytes straight into the framed
-// sub-blocks, and the clear codes' ninth bits set there. Codes before the
-// stream reaches a byte boundary, and the last few that do not make a group
-// of eight, go one by one.
+// sub-blocks, and the clear codes' ninth bits set there. The last few that do
+// not make a group of eight are held for the next call: sent one by one, as
+// they once were, they cost a small picture's every row more than its
+// groups. Codes before the stream reaches a byte boundary go one by one.
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes,
                      const LiteralPacker& packer) {
     const std::uint8_t* next = codes.data();
@@ -261,6 +267,12 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
     while (next != end) {
         std::size_t count = 0;
         std::size_t clearCount = 0;
+        for (std::size_t i = 0; i < static_cast<std::size_t>(stream.heldCount); ++i) {
+            const bool clear = stream.held[i] == heldClear;
+            if (clear) clears[clearCount++] = static_cast<std::uint16_t>(count);
+            gathered[count++] = clear ? 0 : static_cast<std::uint8_t>(stream.held[i]);
+        }
+        stream.heldCount = 0;
         while (count < pieceCodes && next != end) {
             if (stream.codesSinceClear >= stream.clearLimit) {
                 clears[clearCount++] = static_cast<std::uint16_t>(count);
@@ -280,11 +292,11 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
         std::size_t c = 0;
         while (c < clearCount && clears[c] < 8 * groups) ++c;
         putGroups(stream, sink, gathered.data(), groups, clears.data(), c, packer);
-        // Only the input's last codes are left over: send them as they are.
+        // Only the input's last codes are left over.
         for (std::size_t i = 8 * groups; i < count; ++i) {
             const bool clear = c < clearCount && clears[c] == i;
             if (clear) ++c;
-            putBits(stream, sink, clear ? static_cast<std::uint32_t>(stream.clearCode) : gathered[i], 9);
+            stream.held[static_cast<std::size_t>(stream.heldCount++)] = clear ? heldClear : gathered[i];
         }
     }
 }

@@ -52,6 +52,11 @@ struct GifCodeStream {
     std::int32_t codesSinceClear = 0;
     std::int32_t clearCode = 0;
     std::int32_t clearLimit = 0;
+    // Codes putLiteralCodes took but has not packed: fewer than a group of
+    // eight, so the next call's codes complete the group and the stream
+    // stays on a byte boundary. Only ever held while bitCount is 0.
+    std::array<std::uint16_t, 7> held{};  // a byte's code, or 0x100 for the clear code
+    std::int32_t heldCount = 0;
 };
 
 // Starts a new image: no pending bits, no bytes held, no codes counted.
@@ -63,7 +68,8 @@ void putByte(GifCodeStream& stream, GifSink& sink, std::uint8_t byte);
 void flushBlock(GifCodeStream& stream, GifSink& sink);
 // Appends the `width` low bits of `value` (which must be below 2^width, width <= 24).
 void putBits(GifCodeStream& stream, GifSink& sink, std::uint32_t value, int width);
-// Sends the end code, the last partial byte and the last partial sub-block.
+// Sends the held codes, the end code, the last partial byte and the last
+// partial sub-block.
 void finish(GifCodeStream& stream, GifSink& sink, int endCode, int width);
 
 // One way of spreading eight 8-bit codes into nine bytes of 9-bit codes.
@@ -81,7 +87,8 @@ std::span<const LiteralPacker> literalPackers();
 const LiteralPacker& bestLiteralPacker();
 
 // Sends every byte of `codes` as a 9-bit code, each preceded by the clear
-// code when clearLimit codes have been sent since the last one.
+// code when clearLimit codes have been sent since the last one. The last
+// few may be held until the next call or finish.
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes);
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes,
                      const LiteralPacker& packer);
