@@ -22,6 +22,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 #include <memory>
@@ -95,6 +96,70 @@ int handOver(Picture& picture, const std::uint8_t* output, std::size_t decoded, 
     return decodeTim(picture, output[3], data, why);
 }
 
+// The longest copy a back-reference makes in each mode.
+constexpr std::size_t longestCopy(int mode) { return mode == 0 ? 255 : mode == 1 ? 257 : mode == 2 ? 17 : 15; }
+
+// Copies back-reference (b1, b2) to output position k and moves k past it;
+// the failure when it reaches before the output, past what is decoded or
+// past the area. Copies eight bytes at a time where the source stays eight
+// behind, so the last chunk may run into the slack past the area.
+template <int Mode>
+inline const char* copyReference(std::uint8_t* out, std::size_t& k, unsigned b1, unsigned b2) {
+    constexpr std::size_t window = Mode < 2 ? 256 : 4096;
+    std::size_t offset = 0;
+    std::size_t length = 0;
+    if constexpr (Mode < 2) {
+        offset = b1;
+        length = Mode == 0 ? b2 : b2 + 2;
+    } else {
+        offset = b1 * 16 + (b2 >> 4);
+        length = Mode == 2 ? (b2 & 15) + 2 : b2 & 15;
+    }
+    if (length == 0) return nullptr;
+    // max(k - window, -1) + offset, kept unsigned: the base is k + 1 - window
+    // or, early on, 0 with the offset one short.
+    if (k < window && offset == 0) return referenceBeforeStart;
+    const std::size_t source = k + 1 >= window ? k - window + offset : offset - 1;
+    if (source >= k) return referencePastEnd;
+    if (length > outputSize - k) return outputOverflow;
+    std::uint8_t* to = out + k;
+    const std::uint8_t* from = out + source;
+    if (k - source >= 8) {
+        // Eight bytes at a time stay behind the write position, so this
+        // equals the byte-by-byte copy.
+        std::memcpy(to, from, 8);
+        for (std::size_t t = 8; t < length; t += 8) std::memcpy(to + t, from + t, 8);
+    } else {
+        for (std::size_t t = 0; t < length; ++t) to[t] = from[t];
+    }
+    k += length;
+    return nullptr;
+}
+
+// A whole group (its flag byte at p) far enough from the input's end and the
+// area's end that no item in it needs either checked: literals go out as
+// runs, eight bytes at a time. Returns the failure or null.
+template <int Mode>
+inline const char* decodeGroup(const std::uint8_t*& p, std::uint8_t* out, std::size_t& k) {
+    std::uint32_t flags = std::uint32_t{*p++} << 24;  // the next item's bit on top
+    for (int left = 8; left > 0;) {
+        if ((flags & 0x80000000u) == 0) {
+            const int run = std::min(left, std::countl_zero(flags));
+            std::memcpy(out + k, p, 8);
+            k += static_cast<std::size_t>(run);
+            p += run;
+            flags <<= run;
+            left -= run;
+        } else {
+            if (const char* failure = copyReference<Mode>(out, k, p[0], p[1])) return failure;
+            p += 2;
+            flags <<= 1;
+            --left;
+        }
+    }
+    return nullptr;
+}
+
 // Decodes from `input` as far as it goes and adds the bytes used to `used`:
 // all of them, except that a back-reference whose second byte has not
 // arrived yet is left unused unless `last` says no more bytes follow (then it
@@ -102,8 +167,12 @@ int handOver(Picture& picture, const std::uint8_t* output, std::size_t decoded, 
 // back-reference to bytes that are not there.
 template <int Mode>
 int feedMode(LzssDecoder& d, std::span<const std::uint8_t> input, bool last, std::size_t& used, std::string* why) {
-    constexpr std::size_t window = Mode < 2 ? 256 : 4096;
     constexpr std::size_t capacity = outputSize;
+    // A group reads at most its flag byte and 16 more, and a literal run's
+    // copy eight past its first; it writes at most eight of the longest
+    // copies, and a run's copy eight past the last.
+    constexpr std::ptrdiff_t groupInput = 1 + 16 + 8;
+    constexpr std::size_t groupOutput = 8 * longestCopy(Mode) + 8;
     const std::uint8_t* p = input.data();
     const std::uint8_t* const end = p + input.size();
     std::uint8_t* const out = d.output;
@@ -114,17 +183,13 @@ int feedMode(LzssDecoder& d, std::span<const std::uint8_t> input, bool last, std
 
     for (;;) {
         if (bits == 0) {
+            if (end - p >= groupInput && capacity - k >= groupOutput) {
+                if ((failure = decodeGroup<Mode>(p, out, k))) break;
+                continue;
+            }
             if (p == end) break;
             flags = *p++;
             bits = 8;
-            // A group of eight literals is one copy.
-            if (flags == 0 && end - p >= 8 && capacity - k >= 8) {
-                std::memcpy(out + k, p, 8);
-                k += 8;
-                p += 8;
-                bits = 0;
-                continue;
-            }
         }
         if (p == end) break;
         if ((flags & 0x80) == 0) {
@@ -133,54 +198,14 @@ int feedMode(LzssDecoder& d, std::span<const std::uint8_t> input, bool last, std
                 break;
             }
             out[k++] = *p++;
+        } else if (end - p < 2) {
+            if (!last) break;  // its second byte comes with the next piece
+            p = end;           // no second byte will come: dropped
+            bits = 1;
         } else {
-            if (end - p < 2) {
-                if (!last) break;  // its second byte comes with the next piece
-                p = end;           // no second byte will come: dropped
-                bits = 1;
-            } else {
-                const unsigned b1 = p[0];
-                const unsigned b2 = p[1];
-                p += 2;
-                std::size_t offset = 0;
-                std::size_t length = 0;
-                if constexpr (Mode < 2) {
-                    offset = b1;
-                    length = Mode == 0 ? b2 : b2 + 2;
-                } else {
-                    offset = b1 * 16 + (b2 >> 4);
-                    length = Mode == 2 ? (b2 & 15) + 2 : b2 & 15;
-                }
-                if (length != 0) {
-                    // max(k - window, -1) + offset, kept unsigned: the base is
-                    // k + 1 - window or, early on, 0 with the offset one short.
-                    if (k < window && offset == 0) {
-                        failure = referenceBeforeStart;
-                        break;
-                    }
-                    const std::size_t source = k + 1 >= window ? k - window + offset : offset - 1;
-                    if (source >= k) {
-                        failure = referencePastEnd;
-                        break;
-                    }
-                    if (length > capacity - k) {
-                        failure = outputOverflow;
-                        break;
-                    }
-                    const std::size_t distance = k - source;
-                    std::uint8_t* to = out + k;
-                    const std::uint8_t* from = out + source;
-                    if (distance >= 8) {
-                        // Eight bytes at a time stay behind the write position,
-                        // so this equals the byte-by-byte copy; the last chunk
-                        // may run into the slack past the area.
-                        for (std::size_t t = 0; t < length; t += 8) std::memcpy(to + t, from + t, 8);
-                    } else {
-                        for (std::size_t t = 0; t < length; ++t) to[t] = from[t];
-                    }
-                    k += length;
-                }
-            }
+            failure = copyReference<Mode>(out, k, p[0], p[1]);
+            if (failure) break;
+            p += 2;
         }
         flags <<= 1;
         --bits;
