@@ -17,7 +17,7 @@ namespace quolb {
 
 namespace {
 constexpr std::size_t hugePage = std::size_t{2} << 20;
-constexpr std::uint16_t heldClear = 0x100;  // a held clear code: above every byte
+void sendPending(GifCodeStream& stream, GifSink& sink);
 }  // namespace
 
 void SinkMemoryFree::operator()(std::uint8_t* memory) const {
@@ -66,7 +66,9 @@ void reset(GifCodeStream& stream) {
     stream.bitCount = 0;
     stream.blockLength = 0;
     stream.codesSinceClear = 0;
-    stream.heldCount = 0;
+    stream.pendingCount = 0;
+    stream.clearCount = 0;
+    stream.packer = nullptr;
 }
 
 void putByte(GifCodeStream& stream, GifSink& sink, std::uint8_t byte) {
@@ -93,9 +95,7 @@ void putBits(GifCodeStream& stream, GifSink& sink, std::uint32_t value, int widt
 }
 
 void finish(GifCodeStream& stream, GifSink& sink, int endCode, int width) {
-    for (std::size_t i = 0; i < static_cast<std::size_t>(stream.heldCount); ++i)
-        putBits(stream, sink, stream.held[i] == heldClear ? static_cast<std::uint32_t>(stream.clearCode) : stream.held[i], 9);
-    stream.heldCount = 0;
+    sendPending(stream, sink);
     putBits(stream, sink, static_cast<std::uint32_t>(endCode), width);
     if (stream.bitCount > 0) {
         putByte(stream, sink, static_cast<std::uint8_t>(stream.accumulator & 0xFF));
@@ -107,9 +107,8 @@ void finish(GifCodeStream& stream, GifSink& sink, int endCode, int width) {
 
 namespace {
 
-// Codes are gathered in pieces of this many (a multiple of 8), so the
-// gathering buffer stays in the first-level cache.
-constexpr std::size_t pieceCodes = 8192;
+constexpr std::size_t pieceCodes = GifCodeStream::pieceCodes;
+static_assert(pieceCodes % 8 == 0, "a full piece is whole groups");
 
 // A run is short (at most clearLimit codes): whole 16-byte copies, which
 // may write up to 15 bytes past the run (the buffer has room for them), beat
@@ -232,6 +231,35 @@ void putGroups(GifCodeStream& stream, GifSink& sink, const std::uint8_t* codes, 
     sinkCommit(sink, static_cast<std::size_t>(block - first));
 }
 
+// Packs the pending codes' whole groups; the rest (fewer than eight) move
+// to the front.
+void packPending(GifCodeStream& stream, GifSink& sink, const LiteralPacker& packer) {
+    const std::size_t groups = stream.pendingCount / 8;
+    const std::size_t packed = 8 * groups;
+    std::size_t c = 0;
+    while (c < stream.clearCount && stream.clears[c] < packed) ++c;
+    putGroups(stream, sink, stream.pending.data(), groups, stream.clears.data(), c, packer);
+    const std::size_t rest = stream.pendingCount - packed;
+    std::memmove(stream.pending.data(), stream.pending.data() + packed, rest);
+    for (std::size_t k = c; k < stream.clearCount; ++k)
+        stream.clears[k - c] = static_cast<std::uint16_t>(stream.clears[k] - packed);
+    stream.clearCount -= c;
+    stream.pendingCount = rest;
+}
+
+// The pending codes' whole groups packed, the last few sent bit by bit.
+void sendPending(GifCodeStream& stream, GifSink& sink) {
+    if (stream.pendingCount == 0) return;
+    packPending(stream, sink, stream.packer ? *stream.packer : bestLiteralPacker());
+    for (std::size_t i = 0, c = 0; i < stream.pendingCount; ++i) {
+        const bool clear = c < stream.clearCount && stream.clears[c] == i;
+        if (clear) ++c;
+        putBits(stream, sink, clear ? static_cast<std::uint32_t>(stream.clearCode) : stream.pending[i], 9);
+    }
+    stream.pendingCount = 0;
+    stream.clearCount = 0;
+}
+
 }  // namespace
 
 std::span<const LiteralPacker> literalPackers() { return packers; }
@@ -252,53 +280,41 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
 
 // Two stages: the codes are gathered with a 0 byte where each clear code
 // goes, then eight at a time spread into nine bytes straight into the framed
-// sub-blocks, and the clear codes' ninth bits set there. The last few that do
-// not make a group of eight are held for the next call: sent one by one, as
-// they once were, they cost a small picture's every row more than its
-// groups. Codes before the stream reaches a byte boundary go one by one.
+// sub-blocks, and the clear codes' ninth bits set there. Gathered codes wait
+// until a piece is full, however many calls that takes. Codes before the
+// stream reaches a byte boundary go one by one.
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes,
                      const LiteralPacker& packer) {
     const std::uint8_t* next = codes.data();
     const std::uint8_t* const end = next + codes.size();
-    for (; next != end && stream.bitCount != 0; ++next) putCode(stream, sink, *next);
-
-    std::array<std::uint8_t, pieceCodes + 16> gathered;
-    std::array<std::uint16_t, pieceCodes> clears;  // where the clear codes go
+    if (stream.pendingCount == 0)
+        for (; next != end && stream.bitCount != 0; ++next) putCode(stream, sink, *next);
+    stream.packer = &packer;
+    std::uint8_t* const gathered = stream.pending.data();
+    std::size_t count = stream.pendingCount;
+    const auto makeRoom = [&] {
+        if (count < pieceCodes) return;
+        stream.pendingCount = count;
+        packPending(stream, sink, packer);
+        count = stream.pendingCount;
+    };
     while (next != end) {
-        std::size_t count = 0;
-        std::size_t clearCount = 0;
-        for (std::size_t i = 0; i < static_cast<std::size_t>(stream.heldCount); ++i) {
-            const bool clear = stream.held[i] == heldClear;
-            if (clear) clears[clearCount++] = static_cast<std::uint16_t>(count);
-            gathered[count++] = clear ? 0 : static_cast<std::uint8_t>(stream.held[i]);
+        makeRoom();
+        if (stream.codesSinceClear >= stream.clearLimit) {
+            stream.clears[stream.clearCount++] = static_cast<std::uint16_t>(count);
+            gathered[count++] = 0;
+            stream.codesSinceClear = 0;
+            makeRoom();
         }
-        stream.heldCount = 0;
-        while (count < pieceCodes && next != end) {
-            if (stream.codesSinceClear >= stream.clearLimit) {
-                clears[clearCount++] = static_cast<std::uint16_t>(count);
-                gathered[count++] = 0;
-                stream.codesSinceClear = 0;
-                if (count == pieceCodes) break;
-            }
-            const auto due = static_cast<std::size_t>(std::max(stream.clearLimit - stream.codesSinceClear, 1));
-            const std::size_t run =
-                std::min({due, pieceCodes - count, static_cast<std::size_t>(end - next)});
-            copyCodes(gathered.data() + count, next, run, end);
-            count += run;
-            next += run;
-            stream.codesSinceClear += static_cast<std::int32_t>(run);
-        }
-        const std::size_t groups = count / 8;
-        std::size_t c = 0;
-        while (c < clearCount && clears[c] < 8 * groups) ++c;
-        putGroups(stream, sink, gathered.data(), groups, clears.data(), c, packer);
-        // Only the input's last codes are left over.
-        for (std::size_t i = 8 * groups; i < count; ++i) {
-            const bool clear = c < clearCount && clears[c] == i;
-            if (clear) ++c;
-            stream.held[static_cast<std::size_t>(stream.heldCount++)] = clear ? heldClear : gathered[i];
-        }
+        // At least one code follows a clear code.
+        const auto due = static_cast<std::size_t>(std::max(stream.clearLimit - stream.codesSinceClear, 1));
+        const std::size_t run = std::min({due, pieceCodes - count, static_cast<std::size_t>(end - next)});
+        copyCodes(gathered + count, next, run, end);
+        count += run;
+        next += run;
+        stream.codesSinceClear += static_cast<std::int32_t>(run);
     }
+    stream.pendingCount = count;
 }
 
 }  // namespace quolb

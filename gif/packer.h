@@ -44,7 +44,11 @@ void sinkWrite(GifSink& sink, const std::uint8_t* data, std::size_t count);
 // Writes everything gathered to the file. Returns false when any write failed.
 bool sinkFlush(GifSink& sink);
 
+struct LiteralPacker;
+
 struct GifCodeStream {
+    static constexpr std::size_t pieceCodes = 8192;  // codes packed together: the pending ones fit the first-level cache
+
     std::uint32_t accumulator = 0;           // pending bits, oldest in bit 0
     std::int32_t bitCount = 0;               // 0 to 7 between operations
     std::array<std::uint8_t, 256> block{};   // the sub-block being filled
@@ -52,11 +56,16 @@ struct GifCodeStream {
     std::int32_t codesSinceClear = 0;
     std::int32_t clearCode = 0;
     std::int32_t clearLimit = 0;
-    // Codes putLiteralCodes took but has not packed: fewer than a group of
-    // eight, so the next call's codes complete the group and the stream
-    // stays on a byte boundary. Only ever held while bitCount is 0.
-    std::array<std::uint16_t, 7> held{};  // a byte's code, or 0x100 for the clear code
-    std::int32_t heldCount = 0;
+    // Codes putLiteralCodes took but has not packed yet, a clear code as a 0
+    // byte with its place in `clears`: they are packed a piece at a time,
+    // so calls of a few hundred codes (a small picture's rows) cost what one
+    // long call does, and the stream stays on a byte boundary between calls.
+    // Only ever pending while bitCount is 0; finish sends them.
+    std::array<std::uint8_t, pieceCodes + 16> pending;  // the copies' whole words may run 15 bytes past
+    std::array<std::uint16_t, pieceCodes> clears;
+    std::size_t pendingCount = 0;
+    std::size_t clearCount = 0;
+    const LiteralPacker* packer = nullptr;  // the way the pending codes are to be packed
 };
 
 // Starts a new image: no pending bits, no bytes held, no codes counted.
@@ -68,7 +77,7 @@ void putByte(GifCodeStream& stream, GifSink& sink, std::uint8_t byte);
 void flushBlock(GifCodeStream& stream, GifSink& sink);
 // Appends the `width` low bits of `value` (which must be below 2^width, width <= 24).
 void putBits(GifCodeStream& stream, GifSink& sink, std::uint32_t value, int width);
-// Sends the held codes, the end code, the last partial byte and the last
+// Sends the pending codes, the end code, the last partial byte and the last
 // partial sub-block.
 void finish(GifCodeStream& stream, GifSink& sink, int endCode, int width);
 
@@ -87,8 +96,8 @@ std::span<const LiteralPacker> literalPackers();
 const LiteralPacker& bestLiteralPacker();
 
 // Sends every byte of `codes` as a 9-bit code, each preceded by the clear
-// code when clearLimit codes have been sent since the last one. The last
-// few may be held until the next call or finish.
+// code when clearLimit codes have been sent since the last one. They may
+// wait for the next call or finish.
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes);
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes,
                      const LiteralPacker& packer);
