@@ -379,6 +379,16 @@ TEST_F(Cli, WritesTheFileTheNameLeadsTo) {
         EXPECT_EQ(status, 0) << c.output << ": " << err;
         EXPECT_TRUE(isGif(readText(dir / c.receiver))) << c.output;
     }
+    // A regular file reached through a descriptor is written where it is,
+    // never replaced by a new one that whoever holds it would not see.
+    const auto inode = [](const fs::path& path) {
+        struct stat info {};
+        return ::stat(path.c_str(), &info) == 0 ? info.st_ino : 0;
+    };
+    const auto before = inode(dir / "out");
+    run({"-q", "-o", "stdout-link", "cat.bmp"});
+    EXPECT_TRUE(status == 0 && isGif(out)) << err;
+    EXPECT_EQ(inode(dir / "out"), before);
     // With standard output closed, the input must not take its number.
     const int closed = std::system(("cd '" + dir.string() + "' && " QUOLB_GIF_EXE " -q -o stdout-link cat.bmp >&-").c_str());
     EXPECT_TRUE(WIFEXITED(closed) && WEXITSTATUS(closed) == 0);
