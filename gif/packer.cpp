@@ -126,16 +126,6 @@ void copyCodes(std::uint8_t* to, const std::uint8_t* from, std::size_t count, co
     std::memcpy(to, from, count);
 }
 
-// Sends one code, the clear code first when it is due.
-void putCode(GifCodeStream& stream, GifSink& sink, std::uint32_t code) {
-    if (stream.codesSinceClear >= stream.clearLimit) {
-        putBits(stream, sink, static_cast<std::uint32_t>(stream.clearCode), 9);
-        stream.codesSinceClear = 0;
-    }
-    putBits(stream, sink, code, 9);
-    ++stream.codesSinceClear;
-}
-
 std::uint64_t load64(const std::uint8_t* p) {
     std::uint64_t value = 0;
     for (int i = 7; i >= 0; --i) value = value << 8 | p[i];
@@ -231,27 +221,20 @@ void putGroups(GifCodeStream& stream, GifSink& sink, const std::uint8_t* codes, 
     sinkCommit(sink, static_cast<std::size_t>(block - first));
 }
 
-// Packs the pending codes' whole groups; the rest (fewer than eight) move
-// to the front.
-void packPending(GifCodeStream& stream, GifSink& sink, const LiteralPacker& packer) {
-    const std::size_t groups = stream.pendingCount / 8;
-    const std::size_t packed = 8 * groups;
+// Packs the first `groups` groups of the pending codes; gives how many of
+// the clear codes they hold.
+std::size_t packGroups(GifCodeStream& stream, GifSink& sink, std::size_t groups, const LiteralPacker& packer) {
     std::size_t c = 0;
-    while (c < stream.clearCount && stream.clears[c] < packed) ++c;
+    while (c < stream.clearCount && stream.clears[c] < 8 * groups) ++c;
     putGroups(stream, sink, stream.pending.data(), groups, stream.clears.data(), c, packer);
-    const std::size_t rest = stream.pendingCount - packed;
-    std::memmove(stream.pending.data(), stream.pending.data() + packed, rest);
-    for (std::size_t k = c; k < stream.clearCount; ++k)
-        stream.clears[k - c] = static_cast<std::uint16_t>(stream.clears[k] - packed);
-    stream.clearCount -= c;
-    stream.pendingCount = rest;
+    return c;
 }
 
 // The pending codes' whole groups packed, the last few sent bit by bit.
 void sendPending(GifCodeStream& stream, GifSink& sink) {
-    if (stream.pendingCount == 0) return;
-    packPending(stream, sink, stream.packer ? *stream.packer : bestLiteralPacker());
-    for (std::size_t i = 0, c = 0; i < stream.pendingCount; ++i) {
+    const std::size_t groups = stream.pendingCount / 8;
+    std::size_t c = packGroups(stream, sink, groups, stream.packer ? *stream.packer : bestLiteralPacker());
+    for (std::size_t i = 8 * groups; i < stream.pendingCount; ++i) {
         const bool clear = c < stream.clearCount && stream.clears[c] == i;
         if (clear) ++c;
         putBits(stream, sink, clear ? static_cast<std::uint32_t>(stream.clearCode) : stream.pending[i], 9);
@@ -281,22 +264,20 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
 // Two stages: the codes are gathered with a 0 byte where each clear code
 // goes, then eight at a time spread into nine bytes straight into the framed
 // sub-blocks, and the clear codes' ninth bits set there. Gathered codes wait
-// until a piece is full, however many calls that takes. Codes before the
-// stream reaches a byte boundary go one by one.
+// until a piece is full, however many calls that takes, so the stream is on a
+// byte boundary at every group.
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes,
                      const LiteralPacker& packer) {
     const std::uint8_t* next = codes.data();
     const std::uint8_t* const end = next + codes.size();
-    if (stream.pendingCount == 0)
-        for (; next != end && stream.bitCount != 0; ++next) putCode(stream, sink, *next);
     stream.packer = &packer;
     std::uint8_t* const gathered = stream.pending.data();
     std::size_t count = stream.pendingCount;
     const auto makeRoom = [&] {
         if (count < pieceCodes) return;
-        stream.pendingCount = count;
-        packPending(stream, sink, packer);
-        count = stream.pendingCount;
+        packGroups(stream, sink, pieceCodes / 8, packer);
+        count = 0;
+        stream.clearCount = 0;
     };
     while (next != end) {
         makeRoom();

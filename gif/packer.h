@@ -59,8 +59,8 @@ struct GifCodeStream {
     // Codes putLiteralCodes took but has not packed yet, a clear code as a 0
     // byte with its place in `clears`: they are packed a piece at a time,
     // so calls of a few hundred codes (a small picture's rows) cost what one
-    // long call does, and the stream stays on a byte boundary between calls.
-    // Only ever pending while bitCount is 0; finish sends them.
+    // long call does, and the stream stays on a byte boundary between calls
+    // (bitCount is 0 from reset until finish, which sends them).
     std::array<std::uint8_t, pieceCodes + 16> pending;  // the copies' whole words may run 15 bytes past
     std::array<std::uint16_t, pieceCodes> clears;
     std::size_t pendingCount = 0;
