@@ -179,54 +179,84 @@ const LiteralPacker packers[] = {
 #endif
 };
 
-// Spreads `groups` groups of gathered codes straight into framed sub-blocks
-// in the sink, behind the held partial sub-block; a group that a sub-block's
-// end cuts in two is spread aside and copied in two parts. Each code in
-// `clears` (indices into the groups' codes) gets its ninth bit set. The new
-// partial sub-block is held again.
-void putGroups(GifCodeStream& stream, GifSink& sink, const std::uint8_t* codes, std::size_t groups,
-               const std::uint16_t* clears, std::size_t clearCount, const LiteralPacker& packer) {
-    const auto held = static_cast<std::size_t>(stream.blockLength);
-    const std::size_t total = held + 9 * groups;
-    std::uint8_t* const first = sinkReserve(sink, total + total / 255 + 1);
-    std::memcpy(first + 1, stream.block.data(), held);
-    std::uint8_t* block = first;  // the length byte of the sub-block being filled
-    std::size_t filled = held;    // its bytes so far
-    for (std::size_t g = 0; g < groups;) {
-        const std::size_t whole = std::min((255 - filled) / 9, groups - g);
-        packer.expand(codes + 8 * g, whole, block + 1 + filled);
-        filled += 9 * whole;
-        g += whole;
-        if (g == groups && filled < 255) break;
-        if (filled < 255) {
-            std::array<std::uint8_t, 9> cut;
-            packer.expand(codes + 8 * g, 1, cut.data());
-            const std::size_t before = 255 - filled;
-            std::memcpy(block + 1 + filled, cut.data(), before);
-            std::memcpy(block + 257, cut.data() + before, 9 - before);
-            filled = 9 - before + 255;
-            ++g;
-        }
+// Where spread groups go: straight into framed sub-blocks in the sink,
+// behind the held partial sub-block; a group that a sub-block's end cuts in
+// two is spread aside and copied in two parts. One reservation holds them
+// all, so a clear code's ninth bit can be set by its place among them. The
+// new partial sub-block is held again.
+struct Framer {
+    GifCodeStream& stream;
+    GifSink& sink;
+    const LiteralPacker& packer;
+    std::size_t held;     // bytes of the partial sub-block in front of the first group
+    std::uint8_t* first;  // the first sub-block's length byte
+    std::uint8_t* block;  // the length byte of the sub-block being filled
+    std::size_t filled;   // its bytes so far
+
+    // Room for `groups` groups at most.
+    Framer(GifCodeStream& s, GifSink& k, const LiteralPacker& p, std::size_t groups)
+        : stream(s), sink(k), packer(p), held(static_cast<std::size_t>(s.blockLength)) {
+        const std::size_t total = held + 9 * groups;
+        first = sinkReserve(sink, total + total / 255 + 1);
+        std::memcpy(first + 1, stream.block.data(), held);
+        block = first;
+        filled = held;
+    }
+    void close() {
         *block = 255;
         block += 256;
-        filled -= 255;
+        filled = 0;
     }
-    for (std::size_t c = 0; c < clearCount; ++c) {
-        const std::size_t byte = held + (9 * std::size_t{clears[c]} + 8) / 8;
+    // Nine spread bytes put where the next group goes, cut in two at a
+    // sub-block's end.
+    void place(const std::uint8_t* nine) {
+        const std::size_t before = std::min<std::size_t>(9, 255 - filled);
+        std::memcpy(block + 1 + filled, nine, before);
+        filled += before;
+        if (filled < 255) return;
+        close();
+        std::memcpy(block + 1, nine + before, 9 - before);
+        filled = 9 - before;
+    }
+    void groups(const std::uint8_t* codes, std::size_t count) {
+        while (count > 0) {
+            const std::size_t whole = std::min((255 - filled) / 9, count);
+            packer.expand(codes, whole, block + 1 + filled);
+            filled += 9 * whole;
+            codes += 8 * whole;
+            count -= whole;
+            if (filled == 255) {
+                close();
+            } else if (count > 0) {
+                std::array<std::uint8_t, 9> cut;
+                packer.expand(codes, 1, cut.data());
+                place(cut.data());
+                codes += 8;
+                --count;
+            }
+        }
+    }
+    // Code `index` (counted from the first group placed) is a clear code.
+    void markClear(std::size_t index) {
+        const std::size_t byte = held + (9 * index + 8) / 8;
         std::uint8_t& at = first[byte / 255 * 256 + 1 + byte % 255];
-        at = static_cast<std::uint8_t>(at | 1u << ((9 * std::size_t{clears[c]} + 8) % 8));
+        at = static_cast<std::uint8_t>(at | 1u << ((9 * index + 8) % 8));
     }
-    std::memcpy(stream.block.data(), block + 1, filled);
-    stream.blockLength = static_cast<std::int32_t>(filled);
-    sinkCommit(sink, static_cast<std::size_t>(block - first));
-}
+    void done() {
+        std::memcpy(stream.block.data(), block + 1, filled);
+        stream.blockLength = static_cast<std::int32_t>(filled);
+        sinkCommit(sink, static_cast<std::size_t>(block - first));
+    }
+};
 
 // Packs the first `groups` groups of the pending codes; gives how many of
 // the clear codes they hold.
 std::size_t packGroups(GifCodeStream& stream, GifSink& sink, std::size_t groups, const LiteralPacker& packer) {
+    Framer out(stream, sink, packer, groups);
+    out.groups(stream.pending.data(), groups);
     std::size_t c = 0;
-    while (c < stream.clearCount && stream.clears[c] < 8 * groups) ++c;
-    putGroups(stream, sink, stream.pending.data(), groups, stream.clears.data(), c, packer);
+    for (; c < stream.clearCount && stream.clears[c] < 8 * groups; ++c) out.markClear(stream.clears[c]);
+    out.done();
     return c;
 }
 
@@ -241,6 +271,50 @@ void sendPending(GifCodeStream& stream, GifSink& sink) {
     }
     stream.pendingCount = 0;
     stream.clearCount = 0;
+}
+
+// Calls of at least this many codes skip the gathering: their codes are
+// spread straight from the caller's bytes. Shorter ones would spend more on
+// copying the held partial sub-block in and out than they save.
+constexpr std::size_t directFrom = 1024;
+
+// The pending codes, whole groups of them, then whole groups straight from
+// `in`, clear codes put in as they fall due, while a group's worth of input
+// is left; gives where it stopped. Needs a clear limit of 8 or more (never
+// two clear codes in one group).
+const std::uint8_t* putDirect(GifCodeStream& stream, GifSink& sink, const std::uint8_t* in,
+                              const std::uint8_t* const end, const LiteralPacker& packer) {
+    const auto limit = static_cast<std::size_t>(stream.clearLimit);
+    const auto left = static_cast<std::size_t>(end - in);
+    Framer out(stream, sink, packer, stream.pendingCount / 8 + (left + left / limit) / 8 + 1);
+    out.groups(stream.pending.data(), stream.pendingCount / 8);
+    for (std::size_t c = 0; c < stream.clearCount; ++c) out.markClear(stream.clears[c]);
+    stream.pendingCount = 0;
+    stream.clearCount = 0;
+    auto since = static_cast<std::size_t>(stream.codesSinceClear);
+    for (;;) {
+        const std::size_t plain = std::min((limit - since) / 8, static_cast<std::size_t>(end - in) / 8);
+        out.groups(in, plain);
+        in += 8 * plain;
+        since += 8 * plain;
+        // The group the next clear code falls in: `r` literals, the clear
+        // code, seven less `r` literals.
+        if (limit - since >= 8 || end - in < 7) break;
+        const std::size_t r = limit - since;
+        std::array<std::uint8_t, 8> codes;
+        std::memcpy(codes.data(), in, r);
+        codes[r] = 0;
+        std::memcpy(codes.data() + r + 1, in + r, 7 - r);
+        std::array<std::uint8_t, 9> nine;
+        packer.expand(codes.data(), 1, nine.data());
+        nine[r + 1] = static_cast<std::uint8_t>(nine[r + 1] | 1u << r);
+        out.place(nine.data());
+        in += 7;
+        since = 7 - r;
+    }
+    stream.codesSinceClear = static_cast<std::int32_t>(since);
+    out.done();
+    return in;
 }
 
 }  // namespace
@@ -265,7 +339,10 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
 // goes, then eight at a time spread into nine bytes straight into the framed
 // sub-blocks, and the clear codes' ninth bits set there. Gathered codes wait
 // until a piece is full, however many calls that takes, so the stream is on a
-// byte boundary at every group.
+// byte boundary at every group. A long call (a big picture's row) makes the
+// gathered codes up to a whole group and spreads its own bytes where they
+// lie, which saves copying every byte once: only the groups clear codes fall
+// in are put together aside.
 void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::uint8_t> codes,
                      const LiteralPacker& packer) {
     const std::uint8_t* next = codes.data();
@@ -273,6 +350,22 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
     stream.packer = &packer;
     std::uint8_t* const gathered = stream.pending.data();
     std::size_t count = stream.pendingCount;
+    if (codes.size() >= directFrom && stream.clearLimit >= 8) {
+        // The pending codes made up to a whole group first.
+        while (count % 8 != 0) {
+            if (stream.codesSinceClear >= stream.clearLimit) {
+                stream.clears[stream.clearCount++] = static_cast<std::uint16_t>(count);
+                gathered[count++] = 0;
+                stream.codesSinceClear = 0;
+            } else {
+                gathered[count++] = *next++;
+                ++stream.codesSinceClear;
+            }
+        }
+        stream.pendingCount = count;
+        next = putDirect(stream, sink, next, end, packer);
+        count = 0;
+    }
     const auto makeRoom = [&] {
         if (count < pieceCodes) return;
         packGroups(stream, sink, pieceCodes / 8, packer);
