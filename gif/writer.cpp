@@ -193,6 +193,15 @@ std::span<const std::uint8_t> ownRow(const Picture& picture, const PixelLayout& 
     const std::uint8_t* row =
         picture.dib.data() + layout.rowsOffset + (static_cast<std::size_t>(picture.height) - 1 - top) * layout.stride;
     std::span<const std::uint8_t> indices(row, width);
+#if defined(__GNUC__) || defined(__clang__)
+    // The next row is asked for while this one is packed: rows go out
+    // bottom-up through the DIB, so each starts on a page the processor's
+    // own prefetching has not seen.
+    if (top + 1 < static_cast<std::size_t>(picture.height)) {
+        const std::size_t rowBytes = (width * static_cast<std::size_t>(layout.bitCount) + 7) / 8;
+        for (std::size_t at = 0; at < rowBytes; at += 64) __builtin_prefetch(row - layout.stride + at);
+    }
+#endif
     if (layout.bitCount != 8) {
         unpackIndices(row, layout.bitCount, scratch.first(width));
         indices = scratch.first(width);
