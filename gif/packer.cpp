@@ -235,7 +235,9 @@ struct Framer {
     Framer(GifCodeStream& s, GifSink& k, const LiteralPacker& p, std::size_t groups)
         : stream(s), sink(k), packer(p), held(static_cast<std::size_t>(s.blockLength)) {
         const std::size_t total = held + 9 * groups;
-        first = sinkReserve(sink, total + total / 255 + 1);
+        // A group placed whole past a sub-block's end stores up to 8 bytes
+        // more than it keeps.
+        first = sinkReserve(sink, total + total / 255 + 1 + 8);
         std::memcpy(first + 1, stream.block.data(), held);
         block = first;
         filled = held;
@@ -245,16 +247,35 @@ struct Framer {
         block += 256;
         filled = 0;
     }
-    // Nine spread bytes put where the next group goes, cut in two at a
-    // sub-block's end.
-    void place(const std::uint8_t* nine) {
-        const std::size_t before = std::min<std::size_t>(9, 255 - filled);
-        std::memcpy(block + 1 + filled, nine, before);
-        filled += before;
-        if (filled < 255) return;
+    // A group spread aside put where the next group goes, cut in two at a
+    // sub-block's end. It comes in registers and goes out in whole words:
+    // reading back bytes just stored in other sizes stalls the processor.
+    void place(std::uint64_t low, std::uint8_t high) {
+        std::uint8_t* const at = block + 1 + filled;
+        std::memcpy(at, &low, 8);
+        at[8] = high;
+        const std::size_t before = 255 - filled;
+        if (before > 9) {
+            filled += 9;
+            return;
+        }
         close();
-        std::memcpy(block + 1, nine + before, 9 - before);
         filled = 9 - before;
+        if (filled == 0) return;
+        const std::uint64_t rest = before == 8 ? high : low >> (8 * before) | std::uint64_t{high} << (8 * (8 - before));
+        std::memcpy(block + 1, &rest, 8);
+    }
+    // Spreads one group aside and places it; its code `clear`, if below 8, is a clear code.
+    void placeOne(const std::uint8_t* codes, std::size_t clear = 8) {
+        std::array<std::uint8_t, 9> nine;
+        packer.expand(codes, 1, nine.data());
+        std::uint64_t low;
+        std::memcpy(&low, nine.data(), 8);
+        auto high = nine[8];
+        // A clear code's ninth bit: bit 9 * clear + 8 of the group.
+        if (clear < 7) low |= std::uint64_t{1} << (9 * clear + 8);
+        else if (clear == 7) high = static_cast<std::uint8_t>(high | 0x80);
+        place(low, high);
     }
     void groups(const std::uint8_t* codes, std::size_t count) {
         while (count > 0) {
@@ -266,9 +287,7 @@ struct Framer {
             if (filled == 255) {
                 close();
             } else if (count > 0) {
-                std::array<std::uint8_t, 9> cut;
-                packer.expand(codes, 1, cut.data());
-                place(cut.data());
+                placeOne(codes);
                 codes += 8;
                 --count;
             }
@@ -340,13 +359,19 @@ const std::uint8_t* putDirect(GifCodeStream& stream, GifSink& sink, const std::u
         if (limit - since >= 8 || end - in < 7) break;
         const std::size_t r = limit - since;
         std::array<std::uint8_t, 8> codes;
-        std::memcpy(codes.data(), in, r);
-        codes[r] = 0;
-        std::memcpy(codes.data() + r + 1, in + r, 7 - r);
-        std::array<std::uint8_t, 9> nine;
-        packer.expand(codes.data(), 1, nine.data());
-        nine[r + 1] = static_cast<std::uint8_t>(nine[r + 1] | 1u << r);
-        out.place(nine.data());
+        if (std::endian::native == std::endian::little && end - in >= 8) {
+            // In one word, stored whole, as the spreading reads it whole.
+            std::uint64_t word;
+            std::memcpy(&word, in, 8);
+            const std::uint64_t kept = (std::uint64_t{1} << (8 * r)) - 1;  // the literals before the clear code
+            word = (word & kept) | (word << 8 & ~(kept << 8));
+            std::memcpy(codes.data(), &word, 8);
+        } else {
+            std::memcpy(codes.data(), in, r);
+            codes[r] = 0;
+            std::memcpy(codes.data() + r + 1, in + r, 7 - r);
+        }
+        out.placeOne(codes.data(), r);
         in += 7;
         since = 7 - r;
     }
