@@ -252,7 +252,7 @@ struct Framer {
     // reading back bytes just stored in other sizes stalls the processor.
     void place(std::uint64_t low, std::uint8_t high) {
         std::uint8_t* const at = block + 1 + filled;
-        std::memcpy(at, &low, 8);
+        store64(at, low);
         at[8] = high;
         const std::size_t before = 255 - filled;
         if (before > 9) {
@@ -263,14 +263,13 @@ struct Framer {
         filled = 9 - before;
         if (filled == 0) return;
         const std::uint64_t rest = before == 8 ? high : low >> (8 * before) | std::uint64_t{high} << (8 * (8 - before));
-        std::memcpy(block + 1, &rest, 8);
+        store64(block + 1, rest);
     }
     // Spreads one group aside and places it; its code `clear`, if below 8, is a clear code.
     void placeOne(const std::uint8_t* codes, std::size_t clear = 8) {
         std::array<std::uint8_t, 9> nine;
         packer.expand(codes, 1, nine.data());
-        std::uint64_t low;
-        std::memcpy(&low, nine.data(), 8);
+        std::uint64_t low = load64(nine.data());
         auto high = nine[8];
         // A clear code's ninth bit: bit 9 * clear + 8 of the group.
         if (clear < 7) low |= std::uint64_t{1} << (9 * clear + 8);
