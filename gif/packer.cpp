@@ -219,7 +219,7 @@ const LiteralPacker packers[] = {
 
 // Where spread groups go: straight into framed sub-blocks in the sink,
 // behind the held partial sub-block; a group that a sub-block's end cuts in
-// two is spread aside and copied in two parts. One reservation holds them
+// two is spread aside and placed in two parts. One reservation holds them
 // all, so a clear code's ninth bit can be set by its place among them. The
 // new partial sub-block is held again.
 struct Framer {
