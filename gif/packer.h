@@ -60,7 +60,8 @@ struct GifCodeStream {
     // byte with its place in `clears`: they are packed a piece at a time,
     // so calls of a few hundred codes (a small picture's rows) cost what one
     // long call does, and the stream stays on a byte boundary between calls
-    // (bitCount is 0 from reset until finish, which sends them).
+    // (bitCount is 0 from reset until finish, which sends them). A long call
+    // sends them first and spreads its own codes where they lie.
     std::array<std::uint8_t, pieceCodes + 16> pending;  // the copies' whole words may run 15 bytes past
     std::array<std::uint16_t, pieceCodes> clears;
     std::size_t pendingCount = 0;
