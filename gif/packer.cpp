@@ -305,13 +305,20 @@ struct Framer {
     }
 };
 
+// Places the first `groups` groups of the pending codes; gives how many of
+// the clear codes they hold.
+std::size_t placePending(GifCodeStream& stream, Framer& out, std::size_t groups) {
+    out.groups(stream.pending.data(), groups);
+    std::size_t c = 0;
+    for (; c < stream.clearCount && stream.clears[c] < 8 * groups; ++c) out.markClear(stream.clears[c]);
+    return c;
+}
+
 // Packs the first `groups` groups of the pending codes; gives how many of
 // the clear codes they hold.
 std::size_t packGroups(GifCodeStream& stream, GifSink& sink, std::size_t groups, const LiteralPacker& packer) {
     Framer out(stream, sink, packer, groups);
-    out.groups(stream.pending.data(), groups);
-    std::size_t c = 0;
-    for (; c < stream.clearCount && stream.clears[c] < 8 * groups; ++c) out.markClear(stream.clears[c]);
+    const std::size_t c = placePending(stream, out, groups);
     out.done();
     return c;
 }
@@ -343,8 +350,7 @@ const std::uint8_t* putDirect(GifCodeStream& stream, GifSink& sink, const std::u
     const auto limit = static_cast<std::size_t>(stream.clearLimit);
     const auto left = static_cast<std::size_t>(end - in);
     Framer out(stream, sink, packer, stream.pendingCount / 8 + (left + left / limit) / 8 + 1);
-    out.groups(stream.pending.data(), stream.pendingCount / 8);
-    for (std::size_t c = 0; c < stream.clearCount; ++c) out.markClear(stream.clears[c]);
+    placePending(stream, out, stream.pendingCount / 8);
     stream.pendingCount = 0;
     stream.clearCount = 0;
     auto since = static_cast<std::size_t>(stream.codesSinceClear);
