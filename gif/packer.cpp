@@ -2,8 +2,13 @@
 
 #include <algorithm>
 #include <bit>
+#include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <new>
+#include <system_error>
+#include <thread>
 
 #ifdef __linux__
 #include <sys/mman.h>
@@ -35,8 +40,116 @@ SinkBuffer allocateSinkBuffer(std::size_t capacity) {
     return SinkBuffer(memory, SinkMemoryFree{hugePage});
 }
 
+struct SinkWriter {
+    std::FILE* file = nullptr;
+    std::size_t half = 0;   // the size of each half of the sink's buffer
+    std::size_t start = 0;  // where the half being filled begins
+    std::mutex mutex;
+    std::condition_variable changed;
+    const std::uint8_t* data = nullptr;  // the bytes in hand; null when idle
+    std::size_t count = 0;
+    bool stopping = false;
+    bool failed = false;
+    int error = 0;
+    std::thread thread;  // last: started once the rest is ready
+};
+
+void SinkWriterStop::operator()(SinkWriter* writer) const {
+    {
+        const std::lock_guard lock(writer->mutex);
+        writer->stopping = true;  // the bytes in hand still go out first
+    }
+    writer->changed.notify_all();
+    if (writer->thread.joinable()) writer->thread.join();
+    delete writer;
+}
+
+namespace {
+
+void writeHandedBytes(SinkWriter& writer) {
+    std::unique_lock lock(writer.mutex);
+    for (;;) {
+        writer.changed.wait(lock, [&] { return writer.data || writer.stopping; });
+        if (!writer.data) return;
+        const std::uint8_t* const data = writer.data;
+        const std::size_t count = writer.count;
+        lock.unlock();
+        const bool written = std::fwrite(data, 1, count, writer.file) == count;
+        const int error = errno;
+        lock.lock();
+        if (!written && !writer.failed) {
+            writer.failed = true;
+            writer.error = error;
+        }
+        writer.data = nullptr;
+        writer.changed.notify_all();
+    }
+}
+
+// Waits until the writer has nothing in hand; its failure becomes the sink's.
+void awaitWriter(GifSink& sink) {
+    SinkWriter& writer = *sink.writer;
+    std::unique_lock lock(writer.mutex);
+    writer.changed.wait(lock, [&] { return !writer.data; });
+    if (writer.failed && !sink.failed) {
+        sink.failed = true;
+        sink.error = writer.error;
+    }
+}
+
+// Gives the writer the half just filled and goes on in the other one, once
+// the writer is done with it.
+void handOver(GifSink& sink) {
+    SinkWriter& writer = *sink.writer;
+    awaitWriter(sink);
+    if (!sink.failed && sink.used > writer.start) {
+        {
+            const std::lock_guard lock(writer.mutex);
+            writer.data = sink.buffer.get() + writer.start;
+            writer.count = sink.used - writer.start;
+        }
+        writer.changed.notify_all();
+    }
+    writer.start = writer.start == 0 ? writer.half : 0;
+    sink.used = writer.start;
+    sink.capacity = writer.start + writer.half;
+}
+
+void failWrite(GifSink& sink) {
+    sink.failed = true;
+    sink.error = errno;
+}
+
+}  // namespace
+
+void writeBehind(GifSink& sink) {
+    if (!sink.file || sink.writer || sink.used > sink.capacity / 2 || std::thread::hardware_concurrency() == 1) return;
+    std::unique_ptr<SinkWriter, SinkWriterStop> writer(new SinkWriter);
+    writer->file = sink.file;
+    writer->half = sink.capacity / 2;
+    try {
+        writer->thread = std::thread(writeHandedBytes, std::ref(*writer));
+    } catch (const std::system_error&) {
+        return;
+    }
+    sink.capacity = writer->half;
+    sink.writer = std::move(writer);
+}
+
 std::uint8_t* sinkReserve(GifSink& sink, std::size_t count) {
-    if (sink.file && sink.used + count > sink.capacity) sinkFlush(sink);
+    if (sink.used + count <= sink.capacity) return sink.buffer.get() + sink.used;
+    if (sink.writer) {
+        if (count <= sink.writer->half) {
+            handOver(sink);
+            return sink.buffer.get() + sink.used;
+        }
+        // More than a half at once: back to one buffer, written in this thread.
+        sinkFlush(sink);
+        sink.used = 0;
+        sink.capacity = 2 * sink.writer->half;
+        sink.writer.reset();
+    }
+    if (sink.file) sinkFlush(sink);
     if (sink.used + count > sink.capacity) {
         const std::size_t capacity = std::max(sink.used + count, 2 * sink.capacity);
         SinkBuffer grown = allocateSinkBuffer(capacity);
@@ -55,9 +168,15 @@ void sinkWrite(GifSink& sink, const std::uint8_t* data, std::size_t count) {
 
 bool sinkFlush(GifSink& sink) {
     if (!sink.file) return true;
-    if (sink.used && !sink.failed && std::fwrite(sink.buffer.get(), 1, sink.used, sink.file) != sink.used)
-        sink.failed = true;
-    sink.used = 0;
+    std::size_t from = 0;
+    if (sink.writer) {
+        awaitWriter(sink);
+        from = sink.writer->start;
+    }
+    const std::size_t count = sink.used - from;
+    if (count && !sink.failed && std::fwrite(sink.buffer.get() + from, 1, count, sink.file) != count) failWrite(sink);
+    sink.used = from;
+    if (sink.failed) errno = sink.error;
     return !sink.failed;
 }
 

@@ -25,15 +25,25 @@ using SinkBuffer = std::unique_ptr<std::uint8_t[], SinkMemoryFree>;
 // otherwise costs a page fault for every 4 KiB.
 SinkBuffer allocateSinkBuffer(std::size_t capacity);
 
+// A thread that writes one half of a sink's buffer to its file while the
+// other half fills (see writeBehind).
+struct SinkWriter;
+struct SinkWriterStop {
+    void operator()(SinkWriter* writer) const;  // waits for the write in hand
+};
+
 // Where the packed bytes go: gathered in one buffer and handed to `file` in
 // large writes. Without a file every byte stays in the buffer.
-// A short write sets `failed`; later bytes are then dropped.
+// A short write sets `failed`, with the system's error number in `error`;
+// later bytes are then dropped.
 struct GifSink {
     std::FILE* file = nullptr;
     SinkBuffer buffer;
-    std::size_t used = 0;
-    std::size_t capacity = 0;
+    std::size_t used = 0;      // where the next byte goes
+    std::size_t capacity = 0;  // where the room for bytes ends
     bool failed = false;
+    int error = 0;
+    std::unique_ptr<SinkWriter, SinkWriterStop> writer;  // last: done with the buffer before it goes
 };
 
 // Room for `count` more bytes at the end of the buffer, after writing out or
@@ -41,8 +51,15 @@ struct GifSink {
 std::uint8_t* sinkReserve(GifSink& sink, std::size_t count);
 inline void sinkCommit(GifSink& sink, std::size_t count) { sink.used += count; }
 void sinkWrite(GifSink& sink, const std::uint8_t* data, std::size_t count);
-// Writes everything gathered to the file. Returns false when any write failed.
+// Writes everything gathered to the file. Returns false when any write
+// failed, with errno set to that write's error.
 bool sinkFlush(GifSink& sink);
+// From now on the file is written a half buffer at a time on a thread of its
+// own, while the packer fills the other half: the system's copying of the
+// bytes no longer waits for the packing, nor the packing for it. Worth it
+// only for output larger than the buffer; where no second thread can be had
+// the sink goes on writing in its own thread.
+void writeBehind(GifSink& sink);
 
 struct LiteralPacker;
 

@@ -471,6 +471,7 @@ bool writePrepared(const Picture& picture, const PixelLayout& layout, PreparedGi
             sinkWrite(sink, gif.compressed.data.buffer.get(), gif.compressed.data.used);
             sinkWrite(sink, fileTail, sizeof fileTail);
         } else {
+            if (fileLength(picture) > sink.capacity) writeBehind(sink);
             sinkWrite(sink, gif.head.data(), gif.head.size());
             GifCodeStream stream;
             written = writeImageData(picture, layout, gif.source, stream, sink);

@@ -81,6 +81,7 @@ TEST_F(GifWriterTest, RoundTripsThroughGiflib) {
         {15, 15, 8, 16, 0, {0, 0, 0}, 16},  // 225 codes and the end code: one full sub-block
         {45, 5, 4, 3, 1, {7, 253, 14}, 2},  // rows of 4 bits both sixteen bytes at a time and one by one
         {1, 1, 8, 256, 0, {}, 0},
+        {1700, 1500, 8, 256, 0, {}, 0},  // larger than the write buffer: written half a buffer at a time behind the packing
     };
     const fs::path path = folder / "round.gif";
     std::ofstream(path) << std::string(5000, 'x');  // a longer file for the first GIF to replace
@@ -353,17 +354,28 @@ TEST_F(GifWriterTest, RowsThatStopComingKeepTheOldFile) {
 }
 
 #ifndef _WIN32
-// A full disk: a 64 KiB file system holding an old file, and a picture too
-// large for it. The save fails with its reason and leaves the old file whole.
+// A full disk: a 64 KiB file system holding an old file, and pictures too
+// large for it, one of them larger than the write buffer, whose writes go
+// on behind the packing. The save fails with its reason and leaves the old
+// file whole; a stream that fills up fails with the system's reason.
 TEST_F(GifWriterTest, FailedSaveKeepsTheOldFile) {
-    if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
-    std::ofstream(folder / "old.gif", std::ios::binary) << std::string(1000, 'B');
+    const Picture large = makePicture(1800, 1300, 8, 256).picture;
+    for (const Picture& picture : {makePicture(300, 300, 8, 256).picture, large}) {
+        SCOPED_TRACE(picture.width);
+        if (::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0) GTEST_SKIP() << "cannot mount a tmpfs";
+        std::ofstream(folder / "old.gif", std::ios::binary) << std::string(1000, 'B');
+        std::string why;
+        EXPECT_EQ(writeGif(picture, (folder / "old.gif").string().c_str(), 0, {}, &why), 0);
+        EXPECT_EQ(why, "disk full or write error while writing the GIF");
+        EXPECT_EQ(test::readBytes(folder / "old.gif"), Bytes(1000, 'B'));  // the stream is closed again before the unmount
+        EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "a temporary file was left";
+        ::umount(folder.c_str());
+    }
+    const FilePtr full = openFile("/dev/full", "wb");
+    ASSERT_TRUE(full);
     std::string why;
-    EXPECT_EQ(writeGif(makePicture(300, 300, 8, 256).picture, (folder / "old.gif").string().c_str(), 0, {}, &why), 0);
-    EXPECT_EQ(why, "disk full or write error while writing the GIF");
-    EXPECT_EQ(test::readBytes(folder / "old.gif"), Bytes(1000, 'B'));  // the stream is closed again before the unmount
-    EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1) << "a temporary file was left";
-    ::umount(folder.c_str());
+    EXPECT_EQ(writeGifToStream(large, full.get(), 0, {}, &why), 0);
+    EXPECT_EQ(why, "write error while writing the GIF: no space left on device");
 }
 #endif
 
