@@ -1,5 +1,5 @@
-// The floor for bench/whole-process.sh: the converter's reads, writes and
-// rename with no packing. It reads FROM in 256 KiB pieces, writes 9/8 as
+// For bench/whole-process.sh: the converter's reads, writes and rename in
+// one thread, with no packing. It reads FROM in 256 KiB pieces, writes 9/8 as
 // many bytes (what a GIF of its pixels takes) from a 2 MiB huge-page buffer
 // to a new file beside TO, and renames that file to TO.
 //

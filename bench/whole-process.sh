@@ -6,8 +6,9 @@
 #   memory: peak resident size converting it (/usr/bin/time -v) at most
 #           12 MiB: the converter never holds the whole picture.
 #   floor:  with new outputs, read_write.cpp in the same run: the
-#           converter's reads, writes and rename without the packing, so
-#           the gap between it and the converter is the converter's own work.
+#           converter's reads, writes and rename without the packing, all in
+#           one thread (the converter writes on a second one while it packs,
+#           so it may come in below this).
 # Usage: bench/whole-process.sh [--quick] [--wine] [WORKDIR]   (default: $TMPDIR or /tmp)
 # Builds an optimised converter of its own in build/whole-process, unless
 # QUOLB_GIF names one. --quick (for CI: does the road still work?) converts a
