@@ -162,6 +162,12 @@ std::uint8_t* sinkReserve(GifSink& sink, std::size_t count) {
 
 void sinkWrite(GifSink& sink, const std::uint8_t* data, std::size_t count) {
     if (count == 0) return;
+    // More than the buffer holds (a compressed image, already in memory)
+    // goes to the file as it is, not copied into a buffer grown for it.
+    if (sink.file && count > (sink.writer ? sink.writer->half : sink.capacity)) {
+        if (sinkFlush(sink) && std::fwrite(data, 1, count, sink.file) != count) failWrite(sink);
+        return;
+    }
     std::memcpy(sinkReserve(sink, count), data, count);
     sinkCommit(sink, count);
 }

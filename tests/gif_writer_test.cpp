@@ -189,6 +189,7 @@ TEST_F(GifWriterTest, CompressedFilesDecodeAsThePlainOnes) {
         {61, 13, 4, 16, keep, 0, 4, false},
         {40, 30, 24, 0, keep, 0, 1, false},       // one colour and the transparent one: a table of 2
         {45, 31, 1, 2, keep, 0, 1, false},
+        {2500, 1600, 8, 256, noiseThenRuns, 256, 8, false},  // more than the write buffer holds, written straight from memory
     };
     std::mt19937 random(9);
     for (const Case& c : cases) {
