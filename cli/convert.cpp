@@ -4,8 +4,12 @@
 #include <cerrno>
 #include <cinttypes>
 #include <cstdint>
+#include <condition_variable>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "image/archive.h"
@@ -69,21 +73,14 @@ void printInfo(const Job& job, const Picture& picture, const ArchiveItem* item, 
     std::fputs(line.c_str(), stdout);
 }
 
-// Writes or describes one loaded picture, or writes a streamed one (whose
-// `picture` is then only its head).
-bool finish(const Job& job, const Picture& picture, const std::string& output, const ArchiveItem* item,
-            int number, const StreamedPicture* streamed = nullptr) {
-    if (job.action == Action::info) {
-        printInfo(job, picture, item, number);
-        return true;
-    }
-    const std::string prefix = item ? itemPrefix(number) : std::string();
-    const bool toStandardOutput = isStandardStream(output);
+// Whether the GIF may go to `output`; reports why not.
+bool mayWrite(const Job& job, const Picture& picture, const std::string& output, const std::string& prefix,
+              const StreamedPicture* streamed) {
     // A GIF that is not there yet cannot be the input, which is open: its
     // name needs no resolving (a cost an archive's every item would pay).
     std::error_code error;
-    if (!toStandardOutput && !isStandardStream(job.input) && std::filesystem::exists(systemPath(output), error) &&
-        sameFile(job.input, output)) {
+    if (!isStandardStream(output) && !isStandardStream(job.input) &&
+        std::filesystem::exists(systemPath(output), error) && sameFile(job.input, output)) {
         report(job.input, prefix + "the GIF would replace the input; name another with -o");
         return false;
     }
@@ -95,15 +92,37 @@ bool finish(const Job& job, const Picture& picture, const std::string& output, c
                               "," + std::to_string(c.blue) + " given with --transparent");
         return false;
     }
-    if (job.progress) {
-        const std::string which = item ? " item " + std::to_string(number) : std::string();
-        std::fprintf(stderr, "%s%s%s -> %s\n", job.progressPrefix.c_str(), printableName(job.input).c_str(),
-                     which.c_str(), printableName(output).c_str());
-    }
-    std::string why;
-    const TransparentColour colour = job.transparent.value_or(TransparentColour{});
+    return true;
+}
+
+void announce(const Job& job, const std::string& output, const ArchiveItem* item, int number) {
+    if (!job.progress) return;
+    const std::string which = item ? " item " + std::to_string(number) : std::string();
+    std::fprintf(stderr, "%s%s%s -> %s\n", job.progressPrefix.c_str(), printableName(job.input).c_str(),
+                 which.c_str(), printableName(output).c_str());
+}
+
+GifOptions gifOptions(const Job& job) {
     GifOptions options = job.gif;
     options.alphaTransparency = !job.transparent;
+    return options;
+}
+
+// Writes or describes one loaded picture, or writes a streamed one (whose
+// `picture` is then only its head).
+bool finish(const Job& job, const Picture& picture, const std::string& output, const ArchiveItem* item,
+            int number, const StreamedPicture* streamed = nullptr) {
+    if (job.action == Action::info) {
+        printInfo(job, picture, item, number);
+        return true;
+    }
+    const std::string prefix = item ? itemPrefix(number) : std::string();
+    if (!mayWrite(job, picture, output, prefix, streamed)) return false;
+    announce(job, output, item, number);
+    const bool toStandardOutput = isStandardStream(output);
+    std::string why;
+    const TransparentColour colour = job.transparent.value_or(TransparentColour{});
+    const GifOptions options = gifOptions(job);
     const int transparentGif = job.transparent ? 1 : 0;
     int written = 0;
     if (streamed)
@@ -167,6 +186,112 @@ bool outputFolderExists(const std::string& output) {
     return false;
 }
 
+// Saves an archive's GIFs one at a time on a thread of its own while the
+// next item is loaded and made: the run is the items' loading and making
+// beside the system's work for the files, not after it. Every message is
+// printed by the caller's thread in the items' order: a save's failure is
+// reported when the next item has anything to say, or hands its GIF over.
+struct BackgroundSaver {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool busy = false;     // a save is in hand
+    bool saved = true;     // the last save succeeded, or its failure was reported
+    bool stopping = false;
+    std::vector<std::uint8_t> gif;
+    std::string output, prefix, why;
+    std::thread thread;  // last: started once the rest is ready
+
+    ~BackgroundSaver() {
+        {
+            const std::lock_guard lock(mutex);
+            stopping = true;  // the save in hand still finishes
+        }
+        changed.notify_all();
+        if (thread.joinable()) thread.join();
+    }
+};
+
+// Only pictures up to this many pixels are made in memory (their GIFs take
+// a little more bytes); a larger one waits for the save in hand and is
+// written as a single picture is.
+constexpr std::uint64_t largestSavedBehind = std::uint64_t{2} << 20;
+
+void saveHandedGifs(BackgroundSaver& saver) {
+    std::unique_lock lock(saver.mutex);
+    for (;;) {
+        saver.changed.wait(lock, [&] { return saver.busy || saver.stopping; });
+        if (!saver.busy) return;
+        lock.unlock();
+        std::string why;
+        const bool saved = saveGif(saver.gif, saver.output.c_str(), &why) == 1;
+        lock.lock();
+        saver.saved = saved;
+        saver.why = std::move(why);
+        saver.busy = false;
+        saver.changed.notify_all();
+    }
+}
+
+// Waits for the save in hand and reports its failure. False when it failed.
+bool settle(BackgroundSaver& saver) {
+    std::unique_lock lock(saver.mutex);
+    saver.changed.wait(lock, [&] { return !saver.busy; });
+    if (saver.saved) return true;
+    saver.saved = true;
+    report(saver.output, saver.prefix + saver.why);
+    return false;
+}
+
+// Hands `gif` to the saver, which the caller has settled; where no thread
+// can be had it is saved at once.
+bool saveBehind(BackgroundSaver& saver, std::vector<std::uint8_t> gif, const std::string& output,
+                const std::string& prefix) {
+    if (!saver.thread.joinable()) {
+        try {
+            saver.thread = std::thread(saveHandedGifs, std::ref(saver));
+        } catch (const std::system_error&) {
+            std::string why;
+            if (saveGif(gif, output.c_str(), &why)) return true;
+            report(output, prefix + why);
+            return false;
+        }
+    }
+    {
+        const std::lock_guard lock(saver.mutex);
+        saver.gif = std::move(gif);
+        saver.output = output;
+        saver.prefix = prefix;
+        saver.busy = true;
+    }
+    saver.changed.notify_all();
+    return true;
+}
+
+// Converts one loaded item of --all: made in memory while the save before
+// it runs, then handed to the saver.
+bool convertItem(const Job& job, const Picture& picture, const std::string& output, const ArchiveItem& item,
+                 int number, BackgroundSaver& saver) {
+    const std::string prefix = itemPrefix(number);
+    const bool small = picture.width > 0 && picture.height > 0 &&
+                       std::uint64_t(picture.width) * std::uint64_t(picture.height) <= largestSavedBehind;
+    if (!small) {
+        const bool settled = settle(saver);
+        return finish(job, picture, output, &item, number) && settled;
+    }
+    std::vector<std::uint8_t> gif;
+    std::string why;
+    const int made = makeGif(picture, gif, job.transparent ? 1 : 0, job.transparent.value_or(TransparentColour{}),
+                             &why, gifOptions(job));
+    const bool ok = settle(saver);
+    if (!mayWrite(job, picture, output, prefix, nullptr)) return false;
+    announce(job, output, &item, number);
+    if (!made) {
+        report(output, prefix + why);
+        return false;
+    }
+    return saveBehind(saver, std::move(gif), output, prefix) && ok;
+}
+
 bool runArchive(const Job& job, InputFile& in) {
     // Reading the archive through once more would only find the same items.
     std::vector<ArchiveItem> listed;
@@ -179,6 +304,7 @@ bool runArchive(const Job& job, InputFile& in) {
     if (job.allItems && job.action == Action::convert && !outputFolderExists(job.output)) return false;
 
     bool ok = true;
+    BackgroundSaver saver;
     for (std::size_t i = 0; i < items.size(); ++i) {
         const int number = static_cast<int>(i) + 1;
         const bool wanted = job.action == Action::list || job.allItems || number == (job.item ? job.item : 1);
@@ -196,13 +322,18 @@ bool runArchive(const Job& job, InputFile& in) {
             continue;
         }
         if (!loaded) {
+            ok = settle(saver) && ok;
             report(job.input, itemPrefix(number) + why);
             ok = false;
             continue;
         }
         const std::string output = job.allItems ? itemOutput(job.output, number, job.itemDigits) : job.output;
-        ok = finish(job, picture, output, &items[i], number) && ok;
+        if (job.allItems && job.action == Action::convert)
+            ok = convertItem(job, picture, output, items[i], number, saver) && ok;
+        else
+            ok = finish(job, picture, output, &items[i], number) && ok;
     }
+    ok = settle(saver) && ok;
     if (job.item > 0 && static_cast<std::size_t>(job.item) > items.size()) {
         report(job.input, "no item " + std::to_string(job.item) + ": the archive holds " +
                               std::to_string(items.size()));

@@ -456,29 +456,35 @@ int prepareGif(const Picture& picture, const PixelLayout& layout, int transparen
     return 1;
 }
 
+// The whole GIF into the sink, whose buffer holds at most `capacity`
+// bytes at a time; true when every row could be had and the memory too.
+bool fillSink(const Picture& picture, const PixelLayout& layout, PreparedGif& gif, GifSink& sink,
+              std::uint64_t capacity) {
+    try {
+        sink.capacity = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), capacity));
+        sink.buffer = allocateSinkBuffer(sink.capacity);
+        if (gif.lzw) {
+            sinkWrite(sink, gif.compressed.head.data(), gif.compressed.head.size());
+            sinkWrite(sink, gif.compressed.data.buffer.get(), gif.compressed.data.used);
+            sinkWrite(sink, fileTail, sizeof fileTail);
+            return true;
+        }
+        if (fileLength(picture) > sink.capacity) writeBehind(sink);
+        sinkWrite(sink, gif.head.data(), gif.head.size());
+        GifCodeStream stream;
+        return writeImageData(picture, layout, gif.source, stream, sink);
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+}
+
 // The whole GIF into an open stream; true when every write succeeded (and
 // every row could be had).
 bool writePrepared(const Picture& picture, const PixelLayout& layout, PreparedGif& gif, std::FILE* file) {
     GifSink sink;
     sink.file = file;
     std::setvbuf(sink.file, nullptr, _IONBF, 0);  // the sink already writes in large pieces
-    bool written = true;
-    try {
-        sink.capacity = static_cast<std::size_t>(std::min<std::uint64_t>(fileLength(picture), sinkCapacity));
-        sink.buffer = allocateSinkBuffer(sink.capacity);
-        if (gif.lzw) {
-            sinkWrite(sink, gif.compressed.head.data(), gif.compressed.head.size());
-            sinkWrite(sink, gif.compressed.data.buffer.get(), gif.compressed.data.used);
-            sinkWrite(sink, fileTail, sizeof fileTail);
-        } else {
-            if (fileLength(picture) > sink.capacity) writeBehind(sink);
-            sinkWrite(sink, gif.head.data(), gif.head.size());
-            GifCodeStream stream;
-            written = writeImageData(picture, layout, gif.source, stream, sink);
-        }
-    } catch (const std::bad_alloc&) {
-        written = false;
-    }
+    const bool written = fillSink(picture, layout, gif, sink, sinkCapacity);
     return written && sinkFlush(sink) && std::fflush(file) == 0;
 }
 
@@ -596,6 +602,22 @@ auto saveTo(const char* path, std::string* why) {
     };
 }
 
+// Makes the prepared GIF in `out`.
+auto keepIn(std::vector<std::uint8_t>& out, std::string* why) {
+    return [&out, why](const Picture& picture, const PixelLayout& layout, PreparedGif& gif) {
+        GifSink sink;
+        // All of it in the buffer, which then never has to grow.
+        if (!fillSink(picture, layout, gif, sink, fileLength(picture)))
+            return fail(why, "not enough memory for the GIF");
+        try {
+            out.assign(sink.buffer.get(), sink.buffer.get() + sink.used);
+        } catch (const std::bad_alloc&) {
+            return fail(why, "not enough memory for the GIF");
+        }
+        return 1;
+    };
+}
+
 auto sendTo(std::FILE* file, std::string* why) {
     return [file, why](const Picture& picture, const PixelLayout& layout, PreparedGif& gif) {
         if (writePrepared(picture, layout, gif, file)) return 1;
@@ -614,6 +636,20 @@ int writeGif(const Picture& picture, const char* path, int transparentGif, Trans
 int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif,
                      TransparentColour transparentColour, std::string* why, const GifOptions& options) {
     return writeThrough(picture, transparentGif, transparentColour, why, options, sendTo(file, why));
+}
+
+int makeGif(const Picture& picture, std::vector<std::uint8_t>& out, int transparentGif,
+            TransparentColour transparentColour, std::string* why, const GifOptions& options) {
+    return writeThrough(picture, transparentGif, transparentColour, why, options, keepIn(out, why));
+}
+
+int saveGif(std::span<const std::uint8_t> gif, const char* path, std::string* why) {
+    if (!path || !*path) return fail(why, "no file name to save to");
+    SaveTarget save;
+    if (!beginSave(path, save, why)) return 0;
+    const bool written = std::fwrite(gif.data(), 1, gif.size(), save.file.get()) == gif.size() &&
+                         std::fflush(save.file.get()) == 0;
+    return finishSave(save, written, why);
 }
 
 int writeGif(const StreamedPicture& picture, const char* path, int transparentGif,

@@ -8,6 +8,7 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "image/picture.h"
 
@@ -61,6 +62,15 @@ int pictureHasColour(const Picture& picture, TransparentColour colour);
 int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif,
                      TransparentColour transparentColour, std::string* why = nullptr,
                      const GifOptions& options = {});
+
+// The GIF writeGif would save, made in `out` instead: for a caller that
+// saves it itself, such as a batch saving one picture while it makes the
+// next. Returns 1, or 0 with the reason in `why`.
+int makeGif(const Picture& picture, std::vector<std::uint8_t>& out, int transparentGif,
+            TransparentColour transparentColour, std::string* why = nullptr, const GifOptions& options = {});
+
+// Saves the bytes of a GIF made by makeGif to `path` as writeGif saves.
+int saveGif(std::span<const std::uint8_t> gif, const char* path, std::string* why = nullptr);
 
 // A picture of 8 bits or fewer per pixel that is not held whole: `head` is
 // its DIB's header and colour table, without pixel rows, and `rows` calls

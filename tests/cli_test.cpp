@@ -341,6 +341,18 @@ TEST_F(Cli, ArchivesListAndSplitByItem) {
     EXPECT_FALSE(fs::exists(dir / "out-002.gif"));
     run({"--all", "--lzw", "-o", (dir / "small.gif").string(), input});
     EXPECT_LT(fs::file_size(dir / "small-003.gif"), fs::file_size(dir / "out-003.gif"));
+
+    // Items are saved while the next ones load; their messages keep the
+    // items' order, a failed save's included, and every item still counts.
+    const Bytes four = test::concat({good, good, test::timFormContainer(tim, 4), good});
+    fs::create_directories(dir / "four-002.gif");  // a folder where the second GIF goes
+    run({"--all", "-o", "four.gif", write("four.xpb", four)});
+    EXPECT_EQ(status, 1);
+    const std::size_t saveFailed = err.find("four-002.gif: item 2: "), loadFailed = err.find("four.xpb: item 3: ");
+    EXPECT_TRUE(saveFailed < loadFailed && loadFailed != std::string::npos) << err;
+    EXPECT_EQ(readText(dir / "four-004.gif"), readText(dir / "out-001.gif"));
+    EXPECT_TRUE(fs::exists(dir / "four-001.gif") && fs::is_directory(dir / "four-002.gif"));
+    EXPECT_FALSE(tempLeft());
 }
 
 // The GIF goes to the file the name leads to, by every name it has: through
