@@ -348,11 +348,12 @@ TEST_F(Cli, ArchivesListAndSplitByItem) {
     fs::create_directories(dir / "four-002.gif");  // a folder where the second GIF goes
     run({"--all", "-o", "four.gif", write("four.xpb", four)});
     EXPECT_EQ(status, 1);
+    EXPECT_FALSE(tempLeft());
     const std::size_t saveFailed = err.find("four-002.gif: item 2: "), loadFailed = err.find("four.xpb: item 3: ");
     EXPECT_TRUE(saveFailed < loadFailed && loadFailed != std::string::npos) << err;
-    EXPECT_EQ(readText(dir / "four-004.gif"), readText(dir / "out-001.gif"));
+    run({"--item", "1", "-o", "one.gif", "four.xpb"});  // made and saved the single picture's way
+    EXPECT_EQ(readText(dir / "four-004.gif"), readText(dir / "one.gif"));
     EXPECT_TRUE(fs::exists(dir / "four-001.gif") && fs::is_directory(dir / "four-002.gif"));
-    EXPECT_FALSE(tempLeft());
 }
 
 // The GIF goes to the file the name leads to, by every name it has: through
