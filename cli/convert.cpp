@@ -272,9 +272,8 @@ bool saveBehind(BackgroundSaver& saver, std::vector<std::uint8_t> gif, const std
 bool convertItem(const Job& job, const Picture& picture, const std::string& output, const ArchiveItem& item,
                  int number, BackgroundSaver& saver) {
     const std::string prefix = itemPrefix(number);
-    const bool small = picture.width > 0 && picture.height > 0 &&
-                       std::uint64_t(picture.width) * std::uint64_t(picture.height) <= largestSavedBehind;
-    if (!small) {
+    const auto pixels = static_cast<std::uint64_t>(picture.width) * static_cast<std::uint64_t>(picture.height);
+    if (pixels > largestSavedBehind) {
         const bool settled = settle(saver);
         return finish(job, picture, output, &item, number) && settled;
     }
@@ -322,7 +321,7 @@ bool runArchive(const Job& job, InputFile& in) {
             continue;
         }
         if (!loaded) {
-            ok = settle(saver) && ok;
+            settle(saver);  // the item before says first whether it was saved
             report(job.input, itemPrefix(number) + why);
             ok = false;
             continue;
