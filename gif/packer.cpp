@@ -489,13 +489,11 @@ const std::uint8_t* putDirect(GifCodeStream& stream, GifSink& sink, const std::u
         if (limit - since >= 8 || end - in < 7) break;
         const std::size_t r = limit - since;
         std::array<std::uint8_t, 8> codes;
-        if (std::endian::native == std::endian::little && end - in >= 8) {
+        if (end - in >= 8) {
             // In one word, stored whole, as the spreading reads it whole.
-            std::uint64_t word;
-            std::memcpy(&word, in, 8);
+            const std::uint64_t word = load64(in);
             const std::uint64_t kept = (std::uint64_t{1} << (8 * r)) - 1;  // the literals before the clear code
-            word = (word & kept) | (word << 8 & ~(kept << 8));
-            std::memcpy(codes.data(), &word, 8);
+            store64(codes.data(), (word & kept) | (word << 8 & ~(kept << 8)));
         } else {
             std::memcpy(codes.data(), in, r);
             codes[r] = 0;
@@ -543,13 +541,16 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
     stream.packer = &packer;
     std::uint8_t* const gathered = stream.pending.data();
     std::size_t count = stream.pendingCount;
+    const auto gatherClear = [&] {
+        stream.clears[stream.clearCount++] = static_cast<std::uint16_t>(count);
+        gathered[count++] = 0;
+        stream.codesSinceClear = 0;
+    };
     if (codes.size() >= directFrom && stream.clearLimit >= 8) {
         // The pending codes made up to a whole group first.
         while (count % 8 != 0) {
             if (stream.codesSinceClear >= stream.clearLimit) {
-                stream.clears[stream.clearCount++] = static_cast<std::uint16_t>(count);
-                gathered[count++] = 0;
-                stream.codesSinceClear = 0;
+                gatherClear();
             } else {
                 gathered[count++] = *next++;
                 ++stream.codesSinceClear;
@@ -568,9 +569,7 @@ void putLiteralCodes(GifCodeStream& stream, GifSink& sink, std::span<const std::
     while (next != end) {
         makeRoom();
         if (stream.codesSinceClear >= stream.clearLimit) {
-            stream.clears[stream.clearCount++] = static_cast<std::uint16_t>(count);
-            gathered[count++] = 0;
-            stream.codesSinceClear = 0;
+            gatherClear();
             makeRoom();
         }
         // At least one code follows a clear code.
