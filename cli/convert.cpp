@@ -197,7 +197,7 @@ struct BackgroundSaver {
     bool busy = false;     // a save is in hand
     bool saved = true;     // the last save succeeded, or its failure was reported
     bool stopping = false;
-    std::vector<std::uint8_t> gif;
+    MadeGif gif;
     std::string output, prefix, why;
     std::thread thread;  // last: started once the rest is ready
 
@@ -223,7 +223,7 @@ void saveHandedGifs(BackgroundSaver& saver) {
         if (!saver.busy) return;
         lock.unlock();
         std::string why;
-        const bool saved = saveGif(saver.gif, saver.output.c_str(), &why) == 1;
+        const bool saved = saveGif({saver.gif.buffer.get(), saver.gif.size}, saver.output.c_str(), &why) == 1;
         lock.lock();
         saver.saved = saved;
         saver.why = std::move(why);
@@ -244,14 +244,14 @@ bool settle(BackgroundSaver& saver) {
 
 // Hands `gif` to the saver, which the caller has settled; where no thread
 // can be had it is saved at once.
-bool saveBehind(BackgroundSaver& saver, std::vector<std::uint8_t> gif, const std::string& output,
+bool saveBehind(BackgroundSaver& saver, MadeGif gif, const std::string& output,
                 const std::string& prefix) {
     if (!saver.thread.joinable()) {
         try {
             saver.thread = std::thread(saveHandedGifs, std::ref(saver));
         } catch (const std::system_error&) {
             std::string why;
-            if (saveGif(gif, output.c_str(), &why)) return true;
+            if (saveGif({gif.buffer.get(), gif.size}, output.c_str(), &why)) return true;
             report(output, prefix + why);
             return false;
         }
@@ -277,7 +277,7 @@ bool convertItem(const Job& job, const Picture& picture, const std::string& outp
         const bool settled = settle(saver);
         return finish(job, picture, output, &item, number) && settled;
     }
-    std::vector<std::uint8_t> gif;
+    MadeGif gif;
     std::string why;
     const int made = makeGif(picture, gif, job.transparent ? 1 : 0, job.transparent.value_or(TransparentColour{}),
                              &why, gifOptions(job));

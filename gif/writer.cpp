@@ -603,17 +603,14 @@ auto saveTo(const char* path, std::string* why) {
 }
 
 // Makes the prepared GIF in `out`.
-auto keepIn(std::vector<std::uint8_t>& out, std::string* why) {
+auto keepIn(MadeGif& out, std::string* why) {
     return [&out, why](const Picture& picture, const PixelLayout& layout, PreparedGif& gif) {
         GifSink sink;
         // All of it in the buffer, which then never has to grow.
         if (!fillSink(picture, layout, gif, sink, fileLength(picture)))
             return fail(why, "not enough memory for the GIF");
-        try {
-            out.assign(sink.buffer.get(), sink.buffer.get() + sink.used);
-        } catch (const std::bad_alloc&) {
-            return fail(why, "not enough memory for the GIF");
-        }
+        out.buffer = std::move(sink.buffer);
+        out.size = sink.used;
         return 1;
     };
 }
@@ -638,8 +635,8 @@ int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif
     return writeThrough(picture, transparentGif, transparentColour, why, options, sendTo(file, why));
 }
 
-int makeGif(const Picture& picture, std::vector<std::uint8_t>& out, int transparentGif,
-            TransparentColour transparentColour, std::string* why, const GifOptions& options) {
+int makeGif(const Picture& picture, MadeGif& out, int transparentGif, TransparentColour transparentColour,
+            std::string* why, const GifOptions& options) {
     return writeThrough(picture, transparentGif, transparentColour, why, options, keepIn(out, why));
 }
 

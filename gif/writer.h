@@ -8,9 +8,9 @@
 #include <functional>
 #include <span>
 #include <string>
-#include <vector>
 
 #include "image/picture.h"
+#include "gif/packer.h"
 
 namespace quolb {
 
@@ -63,11 +63,17 @@ int writeGifToStream(const Picture& picture, std::FILE* file, int transparentGif
                      TransparentColour transparentColour, std::string* why = nullptr,
                      const GifOptions& options = {});
 
+// A GIF made in memory: the first `size` bytes of `buffer`.
+struct MadeGif {
+    SinkBuffer buffer;
+    std::size_t size = 0;
+};
+
 // The GIF writeGif would save, made in `out` instead: for a caller that
 // saves it itself, such as a batch saving one picture while it makes the
 // next. Returns 1, or 0 with the reason in `why`.
-int makeGif(const Picture& picture, std::vector<std::uint8_t>& out, int transparentGif,
-            TransparentColour transparentColour, std::string* why = nullptr, const GifOptions& options = {});
+int makeGif(const Picture& picture, MadeGif& out, int transparentGif, TransparentColour transparentColour,
+            std::string* why = nullptr, const GifOptions& options = {});
 
 // Saves the bytes of a GIF made by makeGif to `path` as writeGif saves.
 int saveGif(std::span<const std::uint8_t> gif, const char* path, std::string* why = nullptr);
