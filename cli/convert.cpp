@@ -244,8 +244,7 @@ bool settle(BackgroundSaver& saver) {
 
 // Hands `gif` to the saver, which the caller has settled; where no thread
 // can be had it is saved at once.
-bool saveBehind(BackgroundSaver& saver, MadeGif gif, const std::string& output,
-                const std::string& prefix) {
+bool saveBehind(BackgroundSaver& saver, MadeGif gif, const std::string& output, const std::string& prefix) {
     if (!saver.thread.joinable()) {
         try {
             saver.thread = std::thread(saveHandedGifs, std::ref(saver));
